@@ -1,0 +1,1 @@
+// bootstrap placeholder, replaced by the image library

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the game and the tests need, if missing.
+# usage: scripts/deps.sh play|test
+set -eu
+packages="cmake ninja-build g++ freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri"
+if [ "${1:-test}" = test ]; then
+    packages="$packages libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick python3-pil clang libclang-rt-14-dev"
+fi
+missing=""
+for p in $packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+echo "Installing:$missing"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole test suite, first in an optimised build,
+# then in an AddressSanitizer + UndefinedBehaviorSanitizer build. The suite runs
+# on its own X server (Xvfb) with Mesa's software renderer, so no display is needed.
+# usage: scripts/test.sh [--fast]   (--fast skips the sanitizer build)
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/deps.sh" test
+jobs=$(nproc)
+
+run_suite() {  # run_suite BUILD_DIR CMAKE_ARGS...
+    local dir=$1
+    shift
+    cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    (cd "$dir" && xvfb-run -a -s "-screen 0 1280x1024x24" \
+        ctest --output-on-failure -j "$jobs" --timeout 600)
+}
+
+start=$(date +%s)
+run_suite "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+if [ "${1:-}" != "--fast" ]; then
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DVALLEY_SANITIZE=ON -DVALLEY_BENCH=OFF
+fi
+echo "All tests passed in $(( $(date +%s) - start )) s."

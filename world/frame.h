@@ -1,0 +1,4 @@
+#pragma once
+
+// GLUT display callback: draws one frame and swaps the buffers.
+void display();
