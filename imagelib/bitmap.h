@@ -1,0 +1,66 @@
+#pragma once
+
+// BMP pictures. A loaded picture has one channel per byte of a pixel (8-bit:
+// palette indices, the palette is not applied), channels in file order
+// (blue, green, red[, fourth byte]), row 0 at the top and no row padding.
+
+#include "imagelib/imagebase.h"
+
+#include <memory>
+
+namespace KVEL {
+
+class Bitmap : public ImageBase<unsigned char> {
+public:
+    Bitmap();
+    ~Bitmap() override;
+
+    // 1 on success, -1 on failure. A failed load leaves the picture as it was.
+    int load(const char* fileName);
+    // Writes an uncompressed bottom-up BMP: 1 on success, -1 on failure.
+    int save(const char* fileName);
+    // init(width, height, 1, 1, channels); a non-null buffer is adopted as the
+    // pixels (allocated with allocateAligned; the bitmap then frees it).
+    void createFromBuffer(int width, int height, int channels, unsigned char* buffer);
+
+    void hookA() override {}
+    void hookB() override {}
+
+    int m_bits_per_pixel;
+    int m_palette_size;
+    unsigned char* m_palette;  // m_palette_size entries of blue, green, red, reserved
+};
+
+// The game's handle on one picture, and the way to turn it into a texture.
+// The texture functions need a current OpenGL context and live in kvel_gl.
+class BitmapTexture {
+public:
+    BitmapTexture();
+    explicit BitmapTexture(const char* fileName);
+    ~BitmapTexture();
+    BitmapTexture(const BitmapTexture&) = delete;
+    BitmapTexture& operator=(const BitmapTexture&) = delete;
+
+    void load(const char* fileName);
+    unsigned char* data();
+    int width();
+    int height();
+    // Both upload the picture as 3-component blue-green-red bytes and return the
+    // texture name (a GLuint).
+    unsigned int createMipmappedTexture();
+    unsigned int createTexture();
+
+    // Load fileName, then return what the function of the same name returns.
+    unsigned char* data(const char* fileName);
+    int width(const char* fileName);
+    int height(const char* fileName);
+    unsigned int createMipmappedTexture(const char* fileName);
+    unsigned int createTexture(const char* fileName);
+
+    Bitmap* bitmap() { return m_bitmap.get(); }
+
+private:
+    std::unique_ptr<Bitmap> m_bitmap;
+};
+
+}  // namespace KVEL
