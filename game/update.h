@@ -2,3 +2,12 @@
 
 // GLUT idle callback: reads the frame clock and advances the world by the elapsed time.
 void idle();
+
+// One frame of the game after the clock has been read: every moving thing
+// proposes its displacement, the terrain and the walls clip it, contacts are
+// resolved one at a time in time order (taking, delivering and scoring happen
+// in the objects' responses), the rest of the motion is applied, vessels that
+// touched the terrain or a wall stop, the radar follows the player, the
+// enemies steer, and a redisplay is requested. Needs the player, the terrain
+// and a current GLUT window; the radar is fed only when it exists.
+void stepWorld(unsigned dt);
