@@ -65,6 +65,10 @@ protected:
     Vector3 previousPosition;
     Vector3 direction;
     int kind = 0;  // set by each concrete class's reset
+
+private:
+    void raiseTank(double& tank, double pitchAngle);
+    void lowerTank(double& tank, double pitchAngle);
 };
 
 }  // namespace tide
