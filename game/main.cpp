@@ -9,7 +9,9 @@
 #include "game/gl_setup.h"
 #include "game/state.h"
 #include "game/update.h"
+#include "world/fonts.h"
 #include "world/frame.h"
+#include "world/light.h"
 
 int main(int argc, char** argv) {
     std::cout << "Press \"h\" for help in game" << std::endl;
@@ -29,6 +31,13 @@ int main(int argc, char** argv) {
     glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);
 
     initGlState();
+    tide::Light::setUpSceneLight();
+
+    light = new tide::Light();
+
+    hudText = new std::string();
+    hudFonts = new tide::Fonts();
+    hudFonts->setText(hudText);
 
     currentTick = frameClockMs();
 
