@@ -2,7 +2,168 @@
 
 #include <GL/freeglut.h>
 
-void display() {
+#include <sstream>
+#include <string>
+
+#include "game/state.h"
+#include "scene/ball.h"
+#include "scene/bullet.h"
+#include "scene/enemy.h"
+#include "scene/finish.h"
+#include "scene/viewpoint.h"
+#include "world/fonts.h"
+#include "world/heightmap.h"
+#include "world/radar.h"
+
+namespace {
+
+struct OverlayText {
+    const char* text;
+    double x;
+    double y;
+};
+
+// Keys on the left, what they do on the right.
+constexpr OverlayText kHelpLines[] = {
+    {"HELP", 0.133333, 0.9},
+    {"Arrow up/Arrow down", 0.133333, 0.85},
+    {"accelerate/break", 0.533332, 0.85},
+    {"turn left/right", 0.533332, 0.8},
+    {"w/s", 0.133333, 0.75},
+    {"up/down", 0.533332, 0.75},
+    {"q", 0.133333, 0.7},
+    {"reset forward/backward acceleration", 0.533332, 0.7},
+    {"e", 0.133333, 0.65},
+    {"reset up/down acceleration", 0.533332, 0.65},
+    {"r", 0.133333, 0.6},
+    {"reset all accelerations", 0.533332, 0.6},
+    {"m", 0.133333, 0.55},
+    {"toggle small/big map", 0.533332, 0.55},
+    {"h", 0.133333, 0.5},
+    {"this help", 0.533332, 0.5},
+    {"t", 0.133333, 0.45},
+    {"show scorelist", 0.533332, 0.45},
+    {"ESC", 0.133333, 0.4},
+    {"quit", 0.533332, 0.4},
+    {"Sense of Game?", 0.133333, 0.3},
+    {"As you hopefully expected, there is no deeper sense in", 0.133333, 0.25},
+    {"this game. Just find the Balls marked red and green in", 0.133333, 0.2},
+    {"the map and bring them to (one of) the yellow marked", 0.133333, 0.15},
+    {"Finishs. There is no Point or Timelimit.", 0.133333, 0.1},
+};
+
+constexpr double kScoreListNameX = 0.266666;
+constexpr double kScoreListValueX = 0.933331;
+constexpr double kScoreListTitleY = 0.9;
+constexpr double kScoreListPlayerY = 0.85;
+constexpr double kScoreListLine = 0.05;
+
+bool terrainCulling = true;
+
+// Every tile, whether in range or not: the comparison that shows what the
+// tile tree saves.
+void drawAllTiles() {
+    for (int i = 0; i < terrain->tileCount(); ++i) glCallList(terrain->firstTileList() + i);
+}
+
+// The shared HUD text object draws one string at a time: record it, place it, draw it.
+void printText(const std::string& text, double x, double y) {
+    *hudText = text;
+    hudFonts->compile();
+    hudFonts->setTranslation(x, y, 0);
+    hudFonts->draw();
+}
+
+void printNumber(int number, double x, double y) {
+    std::ostringstream digits;
+    digits << number;
+    printText(digits.str(), x, y);
+}
+
+void drawScene() {
+    glPushMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(90, 1.3333, 0.01, 50);
+    glMatrixMode(GL_MODELVIEW);
+
+    const Vector3 p = player->getPosition();
+    const Vector3 d = player->getDirection();
+    gluLookAt(p.x, p.y, p.z, p.x + d.x, p.y + d.y, p.z + d.z, 0, 1, 0);
+    if (showTerrain) {
+        if (terrainCulling) {
+            terrain->drawTerrain(p.x, p.z, d.x, d.z);
+        } else {
+            drawAllTiles();
+        }
+    }
+    // The player's own vessel is the camera and is not drawn.
+    for (tide::submarine* e : enemies) e->draw();
+    for (tide::ball* b : balls) b->draw();
+    for (tide::bullet* b : bullets) b->draw();
+    for (tide::Finish* f : finishes) f->draw();
+    glPopMatrix();
+}
+
+void drawScoreList() {
+    printText("SCORE", kScoreListNameX, kScoreListTitleY);
+    printText("YOU", kScoreListNameX, kScoreListPlayerY);
+    printNumber(player->getScore(), kScoreListValueX, kScoreListPlayerY);
+    int n = 0;
+    for (tide::submarine* e : enemies) {
+        ++n;
+        const double y = kScoreListPlayerY - kScoreListLine * n;
+        printNumber(n, kScoreListNameX, y);
+        printNumber(e->getScore(), kScoreListValueX, y);
+    }
+}
+
+// Drawn over the scene without clearing the depth buffer: the overlay lies at
+// z 0 to -0.2, in front of all but the very nearest scene fragments.
+void drawOverlay() {
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glOrtho(0, kOverlayWidth, 0, 1, 0, 2);
+    glMatrixMode(GL_MODELVIEW);
+
+    player->drawScoreLabel(1.2833333, 0.025);
+    radar->draw();
+
+    // The chain that trails behind the vessel stands up from the lower right corner.
+    glPushMatrix();
+    glTranslated(1.3, 0.025, 0);
+    glRotated(90, 0, 0, 1);
+    glScaled(0.4, 0.4, 0.4);
+    player->drawCarried();
+    glPopMatrix();
+
+    glBegin(GL_POINTS);
+    glColor3d(1, 1, 1);
+    glVertex3d(0.6666666, 0.5, 0);
+    glEnd();
+
+    if (showScoreList) drawScoreList();
+    if (showHelp) {
+        for (const OverlayText& line : kHelpLines) printText(line.text, line.x, line.y);
+    }
+
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+}
+
+}  // namespace
+
+void drawFrame() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    drawScene();
+    drawOverlay();
+}
+
+void setTerrainCulling(bool on) { terrainCulling = on; }
+
+void display() {
+    drawFrame();
     glutSwapBuffers();
 }

@@ -1,0 +1,77 @@
+#include "game/timedemo.h"
+
+#include <GL/freeglut.h>
+
+#include <chrono>
+#include <iomanip>
+#include <ostream>
+
+#include "game/screenshot.h"
+#include "game/update.h"
+#include "world/frame.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long framesWanted = 0;
+long framesStepped = 0;
+bool keepLast = false;
+TimedemoTotals totals;
+Clock::time_point runStart;
+
+double secondsSince(Clock::time_point from) {
+    return std::chrono::duration<double>(Clock::now() - from).count();
+}
+
+void timedemoIdle() {
+    // One step per drawn frame: wait while the last step is still undrawn.
+    if (framesStepped > totals.frames || framesStepped >= framesWanted) return;
+    const Clock::time_point start = Clock::now();
+    if (framesStepped == 0) runStart = start;
+    stepWorld(kTimedemoStepMs);  // also requests the redisplay that draws this frame
+    totals.stepSeconds += secondsSince(start);
+    ++framesStepped;
+}
+
+void timedemoDisplay() {
+    const Clock::time_point start = Clock::now();
+    drawFrame();
+    glFinish();
+    // Window-system redraws before the first step or after the last are not frames of the run.
+    const bool countsAsFrame = framesStepped > totals.frames;
+    if (countsAsFrame) {
+        totals.drawSeconds += secondsSince(start);
+        ++totals.frames;
+        if (keepLast && totals.frames == framesWanted) keepFrame();
+    }
+    glutSwapBuffers();
+    if (countsAsFrame && totals.frames == framesWanted) {
+        totals.seconds = secondsSince(runStart);
+        glutLeaveMainLoop();
+    }
+}
+
+}  // namespace
+
+void startTimedemo(long frames, bool keepLastFrame) {
+    framesWanted = frames;
+    framesStepped = 0;
+    keepLast = keepLastFrame;
+    totals = TimedemoTotals();
+    glutIdleFunc(timedemoIdle);
+    glutDisplayFunc(timedemoDisplay);
+}
+
+const TimedemoTotals& timedemoTotals() { return totals; }
+
+void printTimedemoReport(std::ostream& out, const TimedemoTotals& t, bool culling) {
+    const double frames = t.frames > 0 ? static_cast<double>(t.frames) : 1.0;
+    const double fps = t.seconds > 0 ? t.frames / t.seconds : 0.0;
+    out << std::fixed << std::setprecision(3) << "timedemo: " << t.frames << " frames in "
+        << t.seconds << " s, " << std::setprecision(1) << fps
+        << " frames per second (terrain culling " << (culling ? "on" : "off") << ")\n"
+        << std::setprecision(3) << "timedemo: world step " << 1000.0 * t.stepSeconds / frames
+        << " ms, frame drawing " << 1000.0 * t.drawSeconds / frames << " ms (means per frame)"
+        << std::endl;
+}

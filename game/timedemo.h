@@ -1,0 +1,25 @@
+#pragma once
+
+#include <iosfwd>
+
+// Benchmark mode: the real game loop on a fixed 16 ms step, so every machine
+// computes the same frames; only the time they take differs.
+struct TimedemoTotals {
+    long frames = 0;         // frames stepped and drawn
+    double seconds = 0;      // wall time from the first step to the last frame shown
+    double stepSeconds = 0;  // world steps
+    double drawSeconds = 0;  // frame drawing, finished by the renderer
+};
+
+constexpr unsigned kTimedemoStepMs = 16;
+
+// Replaces the idle and display callbacks: each idle call advances the world by
+// 16 ms, the display call that follows draws and shows that frame; after
+// `frames` frames the main loop is left. With keepLastFrame the last frame is
+// kept for --screenshot.
+void startTimedemo(long frames, bool keepLastFrame);
+
+const TimedemoTotals& timedemoTotals();
+
+// Frames per second and the mean world-step and drawing milliseconds.
+void printTimedemoReport(std::ostream& out, const TimedemoTotals& totals, bool culling);
