@@ -1,0 +1,228 @@
+#include "imagelib/bitmap.h"
+
+#include "imagelib/aligned_buffer.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace KVEL {
+
+namespace {
+
+constexpr int kFileHeaderSize = 14;
+constexpr int kInfoHeaderSize = 40;
+constexpr int kPaletteEntries = 256;
+// Pixels are read through a staging block of about this many bytes.
+constexpr long long kReadChunk = 1 << 20;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+std::uint32_t readU32(const unsigned char* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+std::uint16_t readU16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+void writeU32(unsigned char* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+void writeU16(unsigned char* p, std::uint16_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+// The fields of the file header and of the first 40 bytes of the info header.
+struct BmpHeader {
+    std::uint16_t type;
+    std::uint32_t offBits;
+    std::uint32_t infoSize;
+    std::int32_t width;
+    std::int32_t height;
+    std::uint16_t bitCount;
+    std::uint32_t compression;
+    std::int32_t xPelsPerMeter;
+    std::int32_t yPelsPerMeter;
+    std::uint32_t clrUsed;
+
+    explicit BmpHeader(const unsigned char* b)
+        : type(readU16(b)),
+          offBits(readU32(b + 10)),
+          infoSize(readU32(b + 14)),
+          width(static_cast<std::int32_t>(readU32(b + 18))),
+          height(static_cast<std::int32_t>(readU32(b + 22))),
+          bitCount(readU16(b + 28)),
+          compression(readU32(b + 30)),
+          xPelsPerMeter(static_cast<std::int32_t>(readU32(b + 38))),
+          yPelsPerMeter(static_cast<std::int32_t>(readU32(b + 42))),
+          clrUsed(readU32(b + 46)) {}
+};
+
+long long paddedRowBytes(long long bits, long long width) {
+    return ((bits * width + 31) >> 5) * 4;
+}
+
+long long fileSize(std::FILE* f) {
+    if (std::fseek(f, 0, SEEK_END) != 0) return -1;
+    return std::ftell(f);
+}
+
+}  // namespace
+
+Bitmap::Bitmap() : m_bits_per_pixel(0), m_palette_size(0), m_palette(nullptr) {
+    init(0, 0, 0, 0, 0);
+}
+
+Bitmap::~Bitmap() {
+    delete[] m_palette;
+}
+
+// Everything is checked and read before the bitmap changes, so a failed load
+// leaves it as it was.
+int Bitmap::load(const char* fileName) {
+    if (!fileName) return -1;
+    File file(std::fopen(fileName, "rb"));
+    if (!file) return -1;
+    unsigned char raw[kFileHeaderSize + kInfoHeaderSize];
+    if (std::fread(raw, 1, sizeof raw, file.get()) != sizeof raw) return -1;
+    const BmpHeader h(raw);
+    if (h.type != 0x4D42) return -1;
+    // Larger info headers (V4, V5) begin with the same 40 bytes.
+    if (h.infoSize < kInfoHeaderSize || h.infoSize > 1024) return -1;
+    if (h.width <= 0 || h.height == 0 || h.height == INT_MIN) return -1;
+    if (h.bitCount != 8 && h.bitCount != 16 && h.bitCount != 24 && h.bitCount != 32) return -1;
+    // Uncompressed rows only (bit-field masks describe uncompressed pixels).
+    if (h.compression != 0 && h.compression != 3 && h.compression != 6) return -1;
+    if (h.clrUsed > kPaletteEntries) return -1;
+
+    const int width = h.width;
+    const int rows = h.height < 0 ? -h.height : h.height;
+    const int channels = h.bitCount / 8;
+    const long long stride = static_cast<long long>(width) * channels;
+    if (stride * rows > INT_MAX) return -1;
+    const long long padded = paddedRowBytes(h.bitCount, width);
+
+    const long long paletteOffset = kFileHeaderSize + static_cast<long long>(h.infoSize);
+    const int paletteSize = h.bitCount == 8 ? (h.clrUsed ? static_cast<int>(h.clrUsed) : kPaletteEntries) : 0;
+    std::unique_ptr<unsigned char[]> palette;
+    if (paletteSize > 0) {
+        palette.reset(new unsigned char[static_cast<std::size_t>(paletteSize) * 4]);
+        if (std::fseek(file.get(), static_cast<long>(paletteOffset), SEEK_SET) != 0 ||
+            std::fread(palette.get(), 4, static_cast<std::size_t>(paletteSize), file.get()) !=
+                static_cast<std::size_t>(paletteSize)) {
+            return -1;
+        }
+    }
+    const long long pixelOffset = h.offBits >= paletteOffset ? h.offBits : paletteOffset + paletteSize * 4LL;
+    // The last row may lack its padding; anything shorter is a truncated file.
+    const long long needed = pixelOffset + padded * (rows - 1) + stride;
+    if (fileSize(file.get()) < needed) return -1;
+    if (std::fseek(file.get(), static_cast<long>(pixelOffset), SEEK_SET) != 0) return -1;
+
+    unsigned char* pixels = static_cast<unsigned char*>(allocateAligned(static_cast<std::size_t>(stride * rows)));
+    if (!pixels) return -1;
+    const long long rowsPerChunk = std::max(1LL, kReadChunk / padded);
+    std::vector<unsigned char> chunk(static_cast<std::size_t>(rowsPerChunk * padded));
+    for (long long first = 0; first < rows; first += rowsPerChunk) {
+        const long long count = std::min(rowsPerChunk, rows - first);
+        const long long last = first + count;
+        const std::size_t bytes = static_cast<std::size_t>(count * padded - (last == rows ? padded - stride : 0));
+        if (std::fread(chunk.data(), 1, bytes, file.get()) != bytes) {
+            freeAligned(pixels);
+            return -1;
+        }
+        for (long long j = first; j < last; ++j) {
+            // Bottom-up files (positive height) store the top row last.
+            const long long row = h.height < 0 ? j : rows - 1 - j;
+            std::memcpy(pixels + row * stride, chunk.data() + (j - first) * padded, static_cast<std::size_t>(stride));
+        }
+    }
+
+    Image::init(width, rows, 1, 1, channels);
+    freeData();
+    m_data = pixels;
+    if (h.xPelsPerMeter != 0) m_spacing[0] = static_cast<float>(m_dim[0]) / static_cast<float>(h.xPelsPerMeter);
+    if (h.yPelsPerMeter != 0) m_spacing[1] = static_cast<float>(m_dim[1]) / static_cast<float>(h.yPelsPerMeter);
+    m_bits_per_pixel = h.bitCount;
+    delete[] m_palette;
+    m_palette = palette.release();
+    m_palette_size = paletteSize;
+    return 1;
+}
+
+int Bitmap::save(const char* fileName) {
+    if (m_palette_size != 0 && !m_palette) return -1;
+    if (!fileName) return -1;
+    const int bits = m_bits_per_pixel ? m_bits_per_pixel : m_channels * 8;
+    if (bits != m_channels * 8 || m_channels < 1 || m_channels > 4 || !m_data || m_dim[0] <= 0 || m_dim[1] <= 0) {
+        return -1;
+    }
+    const long long padded = paddedRowBytes(bits, m_dim[0]);
+    const long long paletteBytes = bits < 16 ? kPaletteEntries * 4 : 0;
+    const long long imageBytes = padded * m_dim[1];
+    const long long total = kFileHeaderSize + kInfoHeaderSize + paletteBytes + imageBytes;
+    if (total > 0xffffffffLL) return -1;
+    File file(std::fopen(fileName, "wb"));
+    if (!file) return -1;
+
+    // Other tools check bfSize and biClrUsed: write the real size, and
+    // announce a palette only when one follows.
+    unsigned char header[kFileHeaderSize + kInfoHeaderSize] = {};
+    writeU16(header, 0x4D42);
+    writeU32(header + 2, static_cast<std::uint32_t>(total));
+    writeU32(header + 10, static_cast<std::uint32_t>(kFileHeaderSize + kInfoHeaderSize + paletteBytes));
+    writeU32(header + 14, kInfoHeaderSize);
+    writeU32(header + 18, static_cast<std::uint32_t>(m_dim[0]));
+    writeU32(header + 22, static_cast<std::uint32_t>(m_dim[1]));
+    writeU16(header + 26, 1);
+    writeU16(header + 28, static_cast<std::uint16_t>(bits));
+    writeU32(header + 34, static_cast<std::uint32_t>(imageBytes));
+    writeU32(header + 46, paletteBytes ? kPaletteEntries : 0);
+    bool ok = std::fwrite(header, 1, sizeof header, file.get()) == sizeof header;
+
+    if (paletteBytes) {
+        // A shorter palette is written as far as it goes, then zero entries.
+        unsigned char palette[kPaletteEntries * 4] = {};
+        if (m_palette) {
+            std::memcpy(palette, m_palette, static_cast<std::size_t>(std::min(m_palette_size, kPaletteEntries)) * 4);
+        } else {
+            for (int i = 0; i < kPaletteEntries; ++i) {
+                palette[4 * i] = palette[4 * i + 1] = palette[4 * i + 2] = static_cast<unsigned char>(i);
+            }
+        }
+        ok = ok && std::fwrite(palette, 1, sizeof palette, file.get()) == sizeof palette;
+    }
+
+    std::vector<unsigned char> row(static_cast<std::size_t>(padded), 0);
+    for (int y = m_dim[1] - 1; y >= 0 && ok; --y) {
+        std::memcpy(row.data(), m_data + static_cast<std::size_t>(y) * m_stride, static_cast<std::size_t>(m_stride));
+        ok = std::fwrite(row.data(), 1, row.size(), file.get()) == row.size();
+    }
+    if (std::fclose(file.release()) != 0) ok = false;
+    return ok ? 1 : -1;
+}
+
+void Bitmap::createFromBuffer(int width, int height, int channels, unsigned char* buffer) {
+    m_bits_per_pixel = channels * 8;
+    if (!buffer) {
+        init(width, height, 1, 1, channels);
+        return;
+    }
+    // Adopt the buffer without allocating one of our own first.
+    const int status = Image::init(width, height, 1, 1, channels);
+    freeData();
+    if (status != 0) {
+        freeAligned(buffer);
+        return;
+    }
+    m_data = buffer;
+}
+
+}  // namespace KVEL

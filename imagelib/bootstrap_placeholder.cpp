@@ -1,1 +1,0 @@
-// bootstrap placeholder, replaced by the image library

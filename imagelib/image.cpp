@@ -1,0 +1,84 @@
+#include "imagelib/imagebase.h"
+
+#include <climits>
+#include <cstdio>
+
+namespace KVEL {
+
+Image::Image()
+    : m_position{0, 0, 0},
+      m_dim{0, 0, 0, 0},
+      m_spacing{1.0f, 1.0f, 1.0f, 1.0f},
+      m_channels(0),
+      m_channel_windows(nullptr),
+      m_min(0),
+      m_max(0),
+      m_verbose(1),
+      m_stride(0),
+      m_slice_size(0),
+      m_frame_size(0),
+      m_image_size(0),
+      m_iteration(0) {}
+
+Image::~Image() {
+    delete[] m_channel_windows;
+}
+
+void Image::setSpacing(float sx, float sy, float sz, float st) {
+    m_spacing[0] = sx;
+    m_spacing[1] = sy;
+    m_spacing[2] = sz;
+    m_spacing[3] = st;
+}
+
+void Image::setWindow(float width, float center, int channel) {
+    ChannelWindow& w = m_channel_windows[channel];
+    w.width = width;
+    w.center = center;
+    w.low = center - width / 2;
+    w.high = center + width / 2;
+}
+
+void Image::setRange(float low, float high, int channel) {
+    ChannelWindow& w = m_channel_windows[channel];
+    w.width = high - low;
+    w.center = (low + high) / 2;
+    w.low = low;
+    w.high = high;
+}
+
+// Every derived size must fit an int, or indices would overflow: such a
+// geometry (or a negative extent) leaves an empty image.
+static bool geometryFits(int x, int y, int z, int t, int channels) {
+    const long long factors[] = {x, channels, y, z, t};
+    long long product = 1;
+    for (long long f : factors) {
+        if (f < 0) return false;
+        product *= f;
+        if (product > INT_MAX) return false;
+    }
+    return true;
+}
+
+int Image::init(int x, int y, int z, int t, int channels) {
+    const bool fits = geometryFits(x, y, z, t, channels);
+    if (!fits) {
+        std::printf("Error while initializing!\n");
+        x = y = z = t = channels = 0;
+    }
+    m_dim[0] = x;
+    m_dim[1] = y;
+    m_dim[2] = z;
+    m_dim[3] = t;
+    m_channels = channels;
+    m_stride = x * channels;
+    m_slice_size = y * m_stride;
+    m_frame_size = z * m_slice_size;
+    m_image_size = t * m_frame_size;
+    delete[] m_channel_windows;
+    m_channel_windows = channels ? new ChannelWindow[channels]() : nullptr;
+    m_position[0] = m_position[1] = m_position[2] = 0;
+    return fits ? 0 : 1;
+}
+
+}  // namespace KVEL

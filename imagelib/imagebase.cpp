@@ -1,0 +1,178 @@
+#include "imagelib/imagebase.h"
+
+#include "imagelib/aligned_buffer.h"
+#include "imagelib/element_types.h"
+#include "imagelib/raw_file.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstdio>
+#include <cstring>
+
+namespace KVEL {
+
+template <class T>
+ImageBase<T>::ImageBase() : m_gl_type(glTypeCode<T>()), m_external_data(false), m_data(nullptr) {}
+
+template <class T>
+ImageBase<T>::~ImageBase() {
+    freeData();
+}
+
+template <class T>
+int ImageBase<T>::init(int x, int y, int z, int t, int channels) {
+    int status = Image::init(x, y, z, t, channels);
+    freeData();
+    if (m_image_size == 0 || m_external_data) return status;
+    m_data = static_cast<T*>(allocateAlignedZeroed(sizeof(T) * static_cast<std::size_t>(m_image_size)));
+    if (!m_data) {
+        std::printf("Error while initializing!\n");
+        Image::init(0, 0, 0, 0, 0);
+        return 1;
+    }
+    return status;
+}
+
+template <class T>
+void ImageBase<T>::clear() {
+    if (!m_data && m_image_size > 0 && !m_external_data) {
+        m_data = static_cast<T*>(allocateAligned(sizeof(T) * static_cast<std::size_t>(m_image_size)));
+    }
+    if (m_data) std::fill(m_data, m_data + m_image_size, T(0));
+    for (int c = 0; c < m_channels; ++c) m_channel_windows[c] = ChannelWindow{0, 0, 0, 0};
+}
+
+template <class T>
+void ImageBase<T>::freeData() {
+    if (!m_external_data) freeAligned(m_data);
+    m_data = nullptr;
+}
+
+template <class T>
+int ImageBase<T>::loadRaw(const char* path) {
+    return readRawFile(path, m_data, sizeof(T) * static_cast<std::size_t>(m_image_size), 0);
+}
+
+template <class T>
+int ImageBase<T>::saveRaw(const char* path) {
+    return writeRawFile(path, m_data, sizeof(T) * static_cast<std::size_t>(m_image_size));
+}
+
+template <class T>
+bool ImageBase<T>::getNext(float& value) {
+    if (m_iteration >= m_image_size) return false;
+    value = static_cast<float>(m_data[m_iteration++]);
+    return true;
+}
+
+template <class T>
+bool ImageBase<T>::setNext(float value) {
+    if (m_iteration >= m_image_size) return false;
+    m_data[m_iteration++] = toElement<T>(value);
+    return true;
+}
+
+template <class T>
+void ImageBase<T>::setCurrent(float value) {
+    if (m_iteration > 0 && m_iteration <= m_image_size) m_data[m_iteration - 1] = toElement<T>(value);
+}
+
+// With assertions compiled out, an index outside the image reads 0 and
+// writes nothing rather than touching foreign memory.
+template <class T>
+void ImageBase<T>::set(float value, int index) {
+    m_iteration = index + 1;
+    assert(m_iteration > 0);
+    assert(m_iteration <= m_image_size);
+    if (index >= 0 && index < m_image_size) m_data[index] = toElement<T>(value);
+}
+
+template <class T>
+void ImageBase<T>::set(float value, int x, int y, int z, int t, int c) {
+    const long long index = c + static_cast<long long>(x) * m_channels + static_cast<long long>(y) * m_stride +
+                            static_cast<long long>(z) * m_slice_size + static_cast<long long>(t) * m_frame_size;
+    assert(c + x*m_channels + y*m_stride + z*m_slice_size + t*m_frame_size < m_image_size);
+    assert(m_data + c + x*m_channels + y*m_stride + z*m_slice_size + t*m_frame_size >= m_data);
+    m_iteration = static_cast<int>(index + 1);
+    assert(m_iteration > 0);
+    assert(m_iteration <= m_image_size);
+    if (index >= 0 && index < m_image_size) m_data[index] = toElement<T>(value);
+}
+
+template <class T>
+float ImageBase<T>::get(int index) {
+    m_iteration = index + 1;
+    assert(m_iteration >= 1);
+    assert(m_iteration <= m_image_size);
+    return index >= 0 && index < m_image_size ? static_cast<float>(m_data[index]) : 0.0f;
+}
+
+template <class T>
+float ImageBase<T>::get(int x, int y, int z, int t, int c) {
+    const long long index = c + static_cast<long long>(x) * m_channels + static_cast<long long>(y) * m_stride +
+                            static_cast<long long>(z) * m_slice_size + static_cast<long long>(t) * m_frame_size;
+    assert(c + x*m_channels + y*m_stride + z*m_slice_size + t*m_frame_size < m_image_size);
+    assert(m_data + c + x*m_channels + y*m_stride + z*m_slice_size + t*m_frame_size >= m_data);
+    m_iteration = static_cast<int>(index + 1);
+    assert(m_iteration >= 1);
+    assert(m_iteration <= m_image_size);
+    return index >= 0 && index < m_image_size ? static_cast<float>(m_data[index]) : 0.0f;
+}
+
+template <class T>
+float ImageBase<T>::computeRange() {
+    if (m_image_size <= 0 || !m_data) {
+        m_min = m_max = 0;
+        return 0;
+    }
+    T low = m_data[0];
+    T high = m_data[0];
+    const T* p = m_data;
+    const int n = m_image_size;
+    for (int i = 1; i < n; ++i) {
+        low = p[i] < low ? p[i] : low;
+        high = p[i] > high ? p[i] : high;
+    }
+    for (int c = 0; c < m_channels; ++c) setRange(static_cast<float>(low), static_cast<float>(high), c);
+    m_min = static_cast<float>(low);
+    m_max = static_cast<float>(high);
+    return m_max;
+}
+
+template <class T>
+void ImageBase<T>::swapByteOrder() {
+    if constexpr (sizeof(T) > 1) {
+        if (!m_data) return;
+        unsigned char* bytes = reinterpret_cast<unsigned char*>(m_data);
+        const std::size_t n = static_cast<std::size_t>(m_image_size);
+        for (std::size_t i = 0; i < n; ++i) {
+            std::reverse(bytes + i * sizeof(T), bytes + (i + 1) * sizeof(T));
+        }
+    }
+}
+
+#define KVEL_INSTANTIATE(T) template class ImageBase<T>;
+KVEL_FOR_EACH_ELEMENT_TYPE(KVEL_INSTANTIATE)
+#undef KVEL_INSTANTIATE
+
+Image* createImage(int glType) {
+    switch (glType) {
+        case kGlUnsignedByte: return new ImageBase<unsigned char>;
+        case kGlByte: return new ImageBase<signed char>;
+        case kGlShort: return new ImageBase<short>;
+        case kGlUnsignedShort: return new ImageBase<unsigned short>;
+        case kGlInt: return new ImageBase<int>;
+        case kGlUnsignedInt: return new ImageBase<unsigned int>;
+        case kGlFloat: return new ImageBase<float>;
+        case kGlDouble: return new ImageBase<double>;
+        default: return nullptr;
+    }
+}
+
+int glTypeOf(const Image* image) {
+    int code = 0;
+    withTypedImage(const_cast<Image*>(image), [&](auto& typed) { code = typed.m_gl_type; });
+    return code;
+}
+
+}  // namespace KVEL

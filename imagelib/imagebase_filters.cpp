@@ -1,0 +1,372 @@
+// Neighbourhood operations: convolution, border extension, 2D gradient,
+// second derivatives and 3D gradient. Each runs one typed loop per row over
+// raw buffers; every output value adds its terms in the documented order.
+
+#include "imagelib/element_types.h"
+
+#include <cstdio>
+#include <iostream>
+#include <vector>
+
+namespace KVEL {
+
+namespace {
+
+const float kGradientKernel[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1};
+const float kGradient3DKernel[27] = {1, 1, 1, 1, 2, 1, 1, 1, 1,
+                                     0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                     -1, -1, -1, -1, -2, -1, -1, -1, -1};
+
+struct ValueRange {
+    float min = 1e16f;
+    float max = -1e16f;
+    void add(float v) {
+        if (v < min) min = v;
+        if (v > max) max = v;
+    }
+};
+
+struct OutputShape {
+    int w, h, d, channels;
+};
+
+// Resolves glType (0: the source's), refuses unsigned types with `refusal`,
+// then creates the output (with the source's spacing) or checks the given one.
+Image* prepareOutput(const Image& source, int sourceType, int glType, const char* refusal, Image* out,
+                     const OutputShape& shape, bool& created) {
+    created = false;
+    if (glType == 0) glType = sourceType;
+    if (isUnsignedType(glType)) {
+        std::printf("%s\n", refusal);
+        return nullptr;
+    }
+    if (out) {
+        if (glTypeOf(out) == 0 || out->m_dim[0] != shape.w || out->m_dim[1] != shape.h ||
+            out->m_dim[2] != shape.d || out->m_dim[3] != 1 || out->m_channels != shape.channels) {
+            std::printf("Error: output image does not have the size of the result!\n");
+            return nullptr;
+        }
+        return out;
+    }
+    out = createImage(glType);
+    if (!out) {
+        std::printf("Error: unknown data type %d!\n", glType);
+        return nullptr;
+    }
+    created = true;
+    out->setSpacing(source.m_spacing[0], source.m_spacing[1], source.m_spacing[2], source.m_spacing[3]);
+    out->init(shape.w, shape.h, shape.d, 1, shape.channels);
+    return out;
+}
+
+inline int croppedExtent(int n, int crop) {
+    return n - 2 * crop > 0 ? n - 2 * crop : 0;
+}
+
+// acc[x] += weight * data[offset + x] for x in [from, to). Offsets, not
+// shifted pointers: a shift left of the buffer start would be undefined.
+template <class T>
+inline void accumulate(float* acc, const T* data, int offset, float weight, int from, int to) {
+    for (int x = from; x < to; ++x) acc[x] += weight * static_cast<float>(data[offset + x]);
+}
+
+template <class T, class U>
+void convolve(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel, int size, ValueRange& range) {
+    const int w = src.m_dim[0], h = src.m_dim[1], r = (size - 1) / 2;
+    struct Tap {
+        int dy, dx;
+        float weight;
+    };
+    std::vector<Tap> taps;
+    for (int l = -r; l <= r; ++l) {
+        for (int m = -r; m <= r; ++m) {
+            const float k = kernel[(r + m) + size * (r + l)];
+            if (k != 0) taps.push_back({l, m, k});
+        }
+    }
+    std::vector<float> acc(static_cast<std::size_t>(w));
+    const int from = r, to = w - r;
+    U* dst = out.m_data;
+    for (int z = 0; z < src.m_dim[2]; ++z) {
+        for (int y = 0; y < h; ++y) {
+            std::fill(acc.begin(), acc.end(), 0.0f);
+            if (y >= r && y < h - r) {
+                for (const Tap& tap : taps) {
+                    accumulate(acc.data(), src.m_data, (z * h + y + tap.dy) * w + tap.dx, tap.weight, from, to);
+                }
+            }
+            for (int x = 0; x < w; ++x) {
+                range.add(acc[x]);
+                *dst++ = toElement<U>(acc[x]);
+            }
+        }
+    }
+}
+
+// The two 3x3 gradient sums of every voxel of one output row: `first` applies
+// K as given, `second` its transpose. get(x, y) addresses the source.
+template <class T>
+void gradientRow(const T* slice, int w, int channelStep, int y, const float* kernel, int from, int to, float* first,
+                 float* second, const T* secondSlice) {
+    std::fill(first + from, first + to, 0.0f);
+    std::fill(second + from, second + to, 0.0f);
+    for (int row = 0; row < 3; ++row) {
+        for (int col = 0; col < 3; ++col) {
+            const float k = kernel[row * 3 + col];
+            const int a = ((y + row - 1) * w + (col - 1)) * channelStep;
+            const int b = ((y + col - 1) * w + (row - 1)) * channelStep;
+            if (channelStep == 1) {
+                accumulate(first, slice, a, k, from, to);
+                accumulate(second, secondSlice, b, k, from, to);
+            } else {
+                for (int x = from; x < to; ++x) {
+                    first[x] += k * static_cast<float>(slice[a + x * channelStep]);
+                    second[x] += k * static_cast<float>(secondSlice[b + x * channelStep]);
+                }
+            }
+        }
+    }
+}
+
+template <class T, class U>
+void gradient2D(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel, bool keepSize, ValueRange& range) {
+    const int w = src.m_dim[0], h = src.m_dim[1], e = keepSize ? 0 : 1;
+    std::vector<float> g0(static_cast<std::size_t>(w) + 1), g1(static_cast<std::size_t>(w) + 1);
+    U* dst = out.m_data;
+    for (int z = 0; z < src.m_dim[2]; ++z) {
+        const T* slice = src.m_data + z * h * w;
+        for (int y = e; y < h - e; ++y) {
+            const bool borderRow = y == 0 || y == h - 1;
+            if (!borderRow) gradientRow(slice, w, 1, y, kernel, 1, w - 1, g0.data(), g1.data(), slice);
+            for (int x = e; x < w - e; ++x) {
+                const bool border = borderRow || x == 0 || x == w - 1;
+                const float v0 = border ? 0.0f : g0[x];
+                const float v1 = border ? 0.0f : g1[x];
+                range.add(v0);
+                range.add(v1);
+                *dst++ = toElement<U>(v0);
+                *dst++ = toElement<U>(v1);
+            }
+        }
+    }
+}
+
+template <class T, class U>
+void hessianOfGradient(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel, ValueRange ranges[3]) {
+    const int w = src.m_dim[0], h = src.m_dim[1], ch = src.m_channels;
+    std::vector<float> h0(static_cast<std::size_t>(w) + 1), h1(static_cast<std::size_t>(w) + 1),
+        h2(static_cast<std::size_t>(w) + 1), unused(static_cast<std::size_t>(w) + 1);
+    U* dst = out.m_data;
+    for (int z = 0; z < src.m_dim[2]; ++z) {
+        const T* g0 = src.m_data + z * h * w * ch;
+        const T* g1 = g0 + 1;
+        for (int y = 0; y < h; ++y) {
+            const bool borderRow = y == 0 || y == h - 1;
+            if (!borderRow) {
+                gradientRow(g0, w, ch, y, kernel, 1, w - 1, h0.data(), h1.data(), g0);
+                gradientRow(g1, w, ch, y, kernel, 1, w - 1, unused.data(), h2.data(), g1);
+            }
+            for (int x = 0; x < w; ++x) {
+                const bool border = borderRow || x == 0 || x == w - 1;
+                const float values[3] = {border ? 0.0f : h0[x], border ? 0.0f : h1[x], border ? 0.0f : h2[x]};
+                for (int c = 0; c < 3; ++c) {
+                    ranges[c].add(values[c]);
+                    *dst++ = toElement<U>(values[c]);
+                }
+            }
+        }
+    }
+}
+
+template <class T, class U>
+void gradientVolume(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel, bool keepSize,
+                    bool appendValue, ValueRange& range, long long& clipped) {
+    const int w = src.m_dim[0], h = src.m_dim[1], d = src.m_dim[2], g = keepSize ? 0 : 1;
+    float lower = 0, upper = 0;
+    const bool clip = out.m_gl_type == kGlByte || out.m_gl_type == kGlShort;
+    if (out.m_gl_type == kGlByte) lower = -128, upper = 127;
+    if (out.m_gl_type == kGlShort) lower = -32768, upper = 32767;
+    const std::size_t n = static_cast<std::size_t>(w) + 1;
+    std::vector<float> t(n), u(n), v(n);
+    auto at = [&](int x, int y, int z) { return x + (y + z * h) * w; };
+    U* dst = out.m_data;
+    for (int z = g; z < d - g; ++z) {
+        for (int y = g; y < h - g; ++y) {
+            const bool borderRow = y == 0 || y == h - 1 || z == 0 || z == d - 1;
+            if (!borderRow) {
+                std::fill(t.begin(), t.end(), 0.0f);
+                std::fill(u.begin(), u.end(), 0.0f);
+                std::fill(v.begin(), v.end(), 0.0f);
+                for (int a = 0; a < 3; ++a) {
+                    for (int b = 0; b < 3; ++b) {
+                        for (int c = 0; c < 3; ++c) {
+                            const float k = kernel[(a * 3 + b) * 3 + c];
+                            accumulate(t.data(), src.m_data, at(c - 1, y + b - 1, z + a - 1), k, 1, w - 1);
+                            accumulate(u.data(), src.m_data, at(c - 1, y + a - 1, z + b - 1), k, 1, w - 1);
+                            accumulate(v.data(), src.m_data, at(a - 1, y + b - 1, z + c - 1), k, 1, w - 1);
+                        }
+                    }
+                }
+            }
+            const T* value = src.m_data + at(0, y, z);
+            for (int x = g; x < w - g; ++x) {
+                const bool border = borderRow || x == 0 || x == w - 1;
+                float values[3] = {border ? 0.0f : v[x], border ? 0.0f : u[x], border ? 0.0f : t[x]};
+                for (float& s : values) {
+                    if (clip && s < lower) s = lower, ++clipped;
+                    if (clip && s > upper) s = upper, ++clipped;
+                    range.add(s);
+                    *dst++ = toElement<U>(s);
+                }
+                if (appendValue) *dst++ = toElement<U>(static_cast<float>(value[x]));
+            }
+        }
+    }
+}
+
+}  // namespace
+
+template <class T>
+Image* ImageBase<T>::filter(int glType, const float* kernel, int size, Image* out) {
+    if (!kernel) {
+        std::printf("Error: Cannot compute filtered image without filter!\n");
+        return nullptr;
+    }
+    if (size % 2 == 0 || size < 1) {
+        std::printf("Error: Window size must be an odd number!\n");
+        return nullptr;
+    }
+    bool created;
+    out = prepareOutput(*this, m_gl_type, glType, "Error: unsigned data type, cannot compute filtered image!", out,
+                        {m_dim[0], m_dim[1], m_dim[2], 1}, created);
+    if (!out) return nullptr;
+    ValueRange range;
+    if (m_data && out->m_image_size > 0) {
+        withTypedImage(out, [&](auto& typedOut) { convolve(*this, typedOut, kernel, size, range); });
+    }
+    out->m_iteration = out->m_image_size;
+    out->extendBorder((size - 1) / 2);
+    if (out->m_channels > 0) out->setRange(range.min, range.max, 0);
+    return out;
+}
+
+template <class T>
+void ImageBase<T>::extendBorder(int width) {
+    if (!m_data) return;
+    const int w = m_dim[0], h = m_dim[1];
+    // Copies (sx, sy) to (dx, dy) in every slice; pairs outside a small image are skipped.
+    auto copy = [&](int dx, int dy, int sx, int sy) {
+        if (dx < 0 || dy < 0 || sx < 0 || sy < 0 || dx >= w || sx >= w || dy >= h || sy >= h) return;
+        for (int z = 0; z < m_dim[2]; ++z) {
+            T* slice = m_data + z * w * h;
+            slice[dx + dy * w] = slice[sx + sy * w];
+        }
+    };
+    for (int d = width; d >= 2; --d) {
+        copy(d - 1, d - 1, d, d);
+        copy(d - 1, h - d, d, h - 1 - d);
+        copy(w - d + 1, d - 1, w - d, d);
+        copy(w - d + 1, h - d + 1, w - d, h - d);
+    }
+    for (int d = width; d >= 2; --d) {
+        for (int y = 0; y < h; ++y) {
+            copy(d - 1, y, d, y);
+            copy(w - d, y, w - d - 1, y);
+        }
+    }
+    for (int d = width; d >= 2; --d) {
+        for (int x = 0; x < w; ++x) {
+            copy(x, d - 1, x, d);
+            copy(x, h - d, x, h - d - 1);
+        }
+    }
+}
+
+template <class T>
+Image* ImageBase<T>::gradient(int glType, const float* kernel, bool keepSize, Image* out) {
+    const int e = keepSize ? 0 : 1;
+    bool created;
+    out = prepareOutput(*this, m_gl_type, glType, "Error: unsigned data type, cannot compute gradient!", out,
+                        {croppedExtent(m_dim[0], e), croppedExtent(m_dim[1], e), m_dim[2], 2}, created);
+    if (!out) return nullptr;
+    ValueRange range;
+    if (m_data && out->m_image_size > 0) {
+        withTypedImage(out, [&](auto& typedOut) {
+            gradient2D(*this, typedOut, kernel ? kernel : kGradientKernel, keepSize, range);
+        });
+    }
+    out->m_iteration = out->m_image_size;
+    out->setRange(range.min, range.max, 0);
+    out->setRange(range.min, range.max, 1);
+    return out;
+}
+
+template <class T>
+Image* ImageBase<T>::hessian(int glType, const float* kernel, Image* out) {
+    if (!kernel) kernel = kGradientKernel;
+    if (glType == 0) glType = m_gl_type;
+    if (isUnsignedType(glType)) {
+        std::printf("Error: unsigned data type, cannot compute hessian!\n");
+        return nullptr;
+    }
+    if (m_channels < 2) {
+        Image* gradientImage = gradient(m_gl_type, kernel, true, nullptr);
+        if (!gradientImage) return nullptr;
+        bool created;
+        out = prepareOutput(*this, m_gl_type, glType, "", out, {m_dim[0], m_dim[1], m_dim[2], 3}, created);
+        Image* result = out ? gradientImage->hessian(m_gl_type, kernel, out) : nullptr;
+        if (!result && created) delete out;
+        delete gradientImage;
+        return result;
+    }
+    bool created;
+    out = prepareOutput(*this, m_gl_type, glType, "", out, {m_dim[0], m_dim[1], m_dim[2], 3}, created);
+    if (!out) return nullptr;
+    ValueRange ranges[3];
+    if (m_data && out->m_image_size > 0) {
+        withTypedImage(out, [&](auto& typedOut) { hessianOfGradient(*this, typedOut, kernel, ranges); });
+    }
+    out->m_iteration = out->m_image_size;
+    for (int c = 0; c < 3; ++c) out->setRange(ranges[c].min, ranges[c].max, c);
+    return out;
+}
+
+template <class T>
+Image* ImageBase<T>::gradient3D(int glType, const float* kernel, bool keepSize, bool appendValue, Image* out) {
+    const int g = keepSize ? 0 : 1;
+    bool created;
+    out = prepareOutput(*this, m_gl_type, glType, "Error: unsigned data type, cannot compute gradient!", out,
+                        {croppedExtent(m_dim[0], g), croppedExtent(m_dim[1], g), croppedExtent(m_dim[2], g),
+                         appendValue ? 4 : 3},
+                        created);
+    if (!out) return nullptr;
+    if (m_verbose) std::cout << "Computing 3D gradient..." << std::endl;
+    ValueRange range;
+    long long clipped = 0;
+    if (m_data && out->m_image_size > 0) {
+        withTypedImage(out, [&](auto& typedOut) {
+            gradientVolume(*this, typedOut, kernel ? kernel : kGradient3DKernel, keepSize, appendValue, range,
+                           clipped);
+        });
+    }
+    out->m_iteration = out->m_image_size;
+    for (int c = 0; c < 3; ++c) out->setRange(range.min, range.max, c);
+    if (appendValue) {
+        const ChannelWindow source = m_channels > 0 ? m_channel_windows[0] : ChannelWindow{0, 0, 0, 0};
+        out->setRange(source.low, source.high, 3);
+    }
+    if (m_verbose) std::cout << "Done. Range = [" << range.min << ".." << range.max << "]" << std::endl;
+    if (clipped > 0) std::cout << "Warning: " << clipped << " values exceeded." << std::endl;
+    return out;
+}
+
+#define KVEL_INSTANTIATE(T)                                                                \
+    template Image* ImageBase<T>::filter(int, const float*, int, Image*);                  \
+    template void ImageBase<T>::extendBorder(int);                                         \
+    template Image* ImageBase<T>::gradient(int, const float*, bool, Image*);               \
+    template Image* ImageBase<T>::hessian(int, const float*, Image*);                      \
+    template Image* ImageBase<T>::gradient3D(int, const float*, bool, bool, Image*);
+KVEL_FOR_EACH_ELEMENT_TYPE(KVEL_INSTANTIATE)
+#undef KVEL_INSTANTIATE
+
+}  // namespace KVEL

@@ -1,0 +1,265 @@
+// Operations that change an image's size or orientation.
+
+#include "imagelib/aligned_buffer.h"
+#include "imagelib/element_types.h"
+#include "imagelib/interpolation.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <vector>
+
+namespace KVEL {
+
+template <class T>
+Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool toNewImage) {
+    if (!m_data) return nullptr;
+    if (fx < 1 || fy < 1 || fz < 1 || ft < 1) {
+        std::printf("Error: downsampling factors must be at least 1!\n");
+        return nullptr;
+    }
+    ImageBase<T>* target = new ImageBase<T>;
+    target->m_verbose = m_verbose;
+    target->init(m_dim[0] / fx, m_dim[1] / fy, m_dim[2] / fz, m_dim[3] / ft, m_channels);
+    target->setSpacing(m_spacing[0] * fx, m_spacing[1] * fy, m_spacing[2] * fz, m_spacing[3] * ft);
+
+    // Each output element sums its block in t, z, y, x order. Accumulating a
+    // whole output row per input row keeps that order per element.
+    const int ch = m_channels;
+    const int outW = target->m_dim[0], outRow = target->m_stride;
+    const float blockSize = static_cast<float>(static_cast<long long>(fx) * fy * fz * ft);
+    std::vector<float> sums(static_cast<std::size_t>(outRow));
+    for (int t = 0; t < target->m_dim[3]; ++t) {
+        for (int z = 0; z < target->m_dim[2]; ++z) {
+            for (int y = 0; y < target->m_dim[1]; ++y) {
+                std::fill(sums.begin(), sums.end(), 0.0f);
+                for (int d = 0; d < ft; ++d) {
+                    for (int g = 0; g < fz; ++g) {
+                        for (int b = 0; b < fy; ++b) {
+                            const T* row = m_data + (t * ft + d) * m_frame_size + (z * fz + g) * m_slice_size +
+                                           (y * fy + b) * m_stride;
+                            for (int x = 0; x < outW; ++x) {
+                                float* sum = sums.data() + x * ch;
+                                const T* block = row + x * fx * ch;
+                                for (int a = 0; a < fx; ++a) {
+                                    for (int c = 0; c < ch; ++c) sum[c] += static_cast<float>(block[a * ch + c]);
+                                }
+                            }
+                        }
+                    }
+                }
+                T* out = target->m_data + t * target->m_frame_size + z * target->m_slice_size + y * outRow;
+                for (int i = 0; i < outRow; ++i) out[i] = toElement<T>(sums[i] / blockSize);
+            }
+        }
+    }
+    if (toNewImage) return target;
+
+    freeData();
+    m_data = target->m_data;
+    target->m_data = nullptr;
+    for (int i = 0; i < 4; ++i) {
+        m_dim[i] = target->m_dim[i];
+        m_spacing[i] = target->m_spacing[i];
+    }
+    m_stride = target->m_stride;
+    m_slice_size = target->m_slice_size;
+    m_frame_size = target->m_frame_size;
+    m_image_size = target->m_image_size;
+    delete target;
+    if (m_verbose) {
+        std::cout << "Image downsampled, new size " << m_dim[0] << " x " << m_dim[1] << " x " << m_dim[2]
+                  << std::endl;
+    }
+    return nullptr;
+}
+
+// Fills out (same extents as the source's resampled slices) with
+// getBilinear(x*sx, y*sy, z), rows computed from per-column tables.
+template <class T, class U>
+static void resampleSlices(const ImageBase<T>& src, ImageBase<U>& out, float sx, float sy) {
+    const int outW = out.m_dim[0], outH = out.m_dim[1];
+    const int w = src.m_dim[0], h = src.m_dim[1];
+    std::vector<int> column(static_cast<std::size_t>(outW));
+    std::vector<float> fraction(static_cast<std::size_t>(outW));
+    for (int x = 0; x < outW; ++x) {
+        const float p = static_cast<float>(x) * sx;
+        column[static_cast<std::size_t>(x)] = truncateCoordinate(p);
+        fraction[static_cast<std::size_t>(x)] = p - static_cast<float>(column[static_cast<std::size_t>(x)]);
+    }
+    U* dst = out.m_data;
+    for (int t = 0; t < out.m_dim[3]; ++t) {
+        for (int z = 0; z < out.m_dim[2]; ++z) {
+            for (int y = 0; y < outH; ++y) {
+                const float p = static_cast<float>(y) * sy;
+                const int j = truncateCoordinate(p);
+                const float fy = p - static_cast<float>(j);
+                const T* row = src.m_data + (j + z * h) * w;
+                for (int x = 0; x < outW; ++x) {
+                    *dst++ = toElement<U>(bilinearAt(row + column[static_cast<std::size_t>(x)], 1, w,
+                                                     fraction[static_cast<std::size_t>(x)], fy));
+                }
+            }
+        }
+    }
+}
+
+template <class T>
+Image* ImageBase<T>::resample2D(int newWidth, int newHeight, Image* out) {
+    if (m_channels > 1) {
+        std::printf("Error: Downsampling of multiple channels not implemented yet!\n");
+        return nullptr;
+    }
+    if (newWidth < 2 || newHeight < 2 || m_dim[0] < 2 || m_dim[1] < 2 || !m_data) {
+        std::printf("Error: resampling needs a width and height of at least 2!\n");
+        return nullptr;
+    }
+    if (out && (out->m_dim[0] != newWidth || out->m_dim[1] != newHeight || out->m_dim[2] != m_dim[2] ||
+                out->m_dim[3] != m_dim[3] || out->m_channels != 1 || glTypeOf(out) == 0)) {
+        std::printf("Error: output image does not have the resampled size!\n");
+        return nullptr;
+    }
+    if (!out) {
+        out = new ImageBase<T>;
+        out->init(newWidth, newHeight, m_dim[2], m_dim[3], 1);
+    }
+    // Real division: an integer quotient would cover only part of the picture.
+    const float sx = static_cast<float>(static_cast<double>(m_dim[0] - 1) / (newWidth - 1) * 0.999);
+    const float sy = static_cast<float>(static_cast<double>(m_dim[1] - 1) / (newHeight - 1) * 0.999);
+    out->setSpacing(sx * m_spacing[0], sy * m_spacing[1], m_spacing[2], m_spacing[3]);
+    out->resetIteration();
+    withTypedImage(out, [&](auto& typedOut) { resampleSlices(*this, typedOut, sx, sy); });
+    out->m_iteration = out->m_image_size;
+    return out;
+}
+
+template <class T>
+void ImageBase<T>::rotate(int axis) {
+    if (axis < 0 || axis > 2) {
+        std::printf("Error: cannot rotate around axis %d!\n", axis);
+        return;
+    }
+    const int X = m_dim[0], Y = m_dim[1], Z = m_dim[2];
+    const int a = axis == 0 ? 1 : 0;   // the two axes that change places
+    const int b = axis == 2 ? 1 : 2;
+    std::swap(m_dim[a], m_dim[b]);
+    std::swap(m_spacing[a], m_spacing[b]);
+    m_stride = m_dim[0] * m_channels;
+    m_slice_size = m_dim[1] * m_stride;
+    m_frame_size = m_dim[2] * m_slice_size;
+    if (m_data) {
+        T* rotated = static_cast<T*>(allocateAligned(sizeof(T) * static_cast<std::size_t>(m_image_size)));
+        if (!rotated) {
+            std::printf("Error: out of memory while rotating!\n");
+            std::swap(m_dim[a], m_dim[b]);
+            std::swap(m_spacing[a], m_spacing[b]);
+            m_stride = X * m_channels;
+            m_slice_size = Y * m_stride;
+            m_frame_size = Z * m_slice_size;
+            return;
+        }
+        const int ch = m_channels;
+        // Destination steps of a unit move in old x, y and z.
+        int stepX, stepY, stepZ, origin;
+        if (axis == 0) {  // (x, y, z) -> (x, z, Y-1-y)
+            stepX = ch; stepY = -m_slice_size; stepZ = m_stride; origin = (Y - 1) * m_slice_size;
+        } else if (axis == 1) {  // (x, y, z) -> (Z-1-z, y, x)
+            stepX = m_slice_size; stepY = m_stride; stepZ = -ch; origin = (Z - 1) * ch;
+        } else {  // (x, y, z) -> (y, X-1-x, z)
+            stepX = -m_stride; stepY = ch; stepZ = m_slice_size; origin = (X - 1) * m_stride;
+        }
+        for (int t = 0; t < m_dim[3]; ++t) {
+            const T* src = m_data + t * m_frame_size;
+            T* frame = rotated + t * m_frame_size + origin;
+            for (int z = 0; z < Z; ++z) {
+                for (int y = 0; y < Y; ++y) {
+                    T* dst = frame + z * stepZ + y * stepY;
+                    for (int x = 0; x < X; ++x, src += ch, dst += stepX) {
+                        for (int c = 0; c < ch; ++c) dst[c] = src[c];
+                    }
+                }
+            }
+        }
+        freeData();
+        m_data = rotated;
+    }
+    if (m_verbose) std::cout << "Rotated image around axis " << axis << std::endl;
+}
+
+static long long nextPowerOfTwo(long long n) {
+    long long p = 1;
+    while (p < n) p *= 2;
+    return p;
+}
+
+// Pads x, y and (with withZ) z to powers of two; the picture stays at the origin.
+template <class T>
+static void padToPowerOfTwo(ImageBase<T>& image, bool withZ) {
+    const long long w = nextPowerOfTwo(image.m_dim[0]);
+    const long long h = nextPowerOfTwo(image.m_dim[1]);
+    const long long d = withZ ? nextPowerOfTwo(image.m_dim[2]) : image.m_dim[2];
+    if (w == image.m_dim[0] && h == image.m_dim[1] && d == image.m_dim[2]) return;
+    const long long size = w * h * d * image.m_dim[3] * image.m_channels;
+    if (w > INT_MAX || h > INT_MAX || d > INT_MAX || size > INT_MAX) {
+        std::printf("Error: image too large to pad to a power of two!\n");
+        return;
+    }
+    T* padded = nullptr;
+    if (size > 0) {
+        padded = static_cast<T*>(allocateAlignedZeroed(sizeof(T) * static_cast<std::size_t>(size)));
+        if (!padded) {
+            std::printf("Error: out of memory while padding!\n");
+            return;
+        }
+    }
+    const int stride = static_cast<int>(w) * image.m_channels;
+    const int slice = static_cast<int>(h) * stride;
+    const int frame = static_cast<int>(d) * slice;
+    if (image.m_data) {
+        // Every frame keeps its data, not only the first.
+        for (int t = 0; t < image.m_dim[3]; ++t) {
+            for (int z = 0; z < image.m_dim[2]; ++z) {
+                for (int y = 0; y < image.m_dim[1]; ++y) {
+                    std::memcpy(padded + t * frame + z * slice + y * stride,
+                                image.m_data + t * image.m_frame_size + z * image.m_slice_size + y * image.m_stride,
+                                sizeof(T) * static_cast<std::size_t>(image.m_stride));
+                }
+            }
+        }
+    }
+    image.freeData();
+    image.m_data = padded;
+    image.m_dim[0] = static_cast<int>(w);
+    image.m_dim[1] = static_cast<int>(h);
+    image.m_dim[2] = static_cast<int>(d);
+    image.m_stride = stride;
+    image.m_slice_size = slice;
+    image.m_frame_size = frame;
+    image.m_image_size = static_cast<int>(size);
+    if (image.m_verbose) {
+        std::cout << "Scaled to power of two, new width = " << image.m_dim[0] << ", height = " << image.m_dim[1]
+                  << ", depth = " << image.m_dim[2] << std::endl;
+    }
+}
+
+template <class T>
+void ImageBase<T>::padToPowerOfTwo3D() {
+    padToPowerOfTwo(*this, true);
+}
+
+template <class T>
+void ImageBase<T>::padToPowerOfTwo2D() {
+    padToPowerOfTwo(*this, false);
+}
+
+#define KVEL_INSTANTIATE(T)                                                      \
+    template Image* ImageBase<T>::downsample(int, int, int, int, bool);          \
+    template Image* ImageBase<T>::resample2D(int, int, Image*);                  \
+    template void ImageBase<T>::rotate(int);                                     \
+    template void ImageBase<T>::padToPowerOfTwo3D();                             \
+    template void ImageBase<T>::padToPowerOfTwo2D();
+KVEL_FOR_EACH_ELEMENT_TYPE(KVEL_INSTANTIATE)
+#undef KVEL_INSTANTIATE
+
+}  // namespace KVEL

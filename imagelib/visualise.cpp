@@ -1,0 +1,268 @@
+#include "imagelib/visualise.h"
+
+#include "imagelib/derivative3x3.h"
+#include "imagelib/element_data.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace KVEL {
+
+namespace {
+
+// Row length of a padded picture: the next power of two of the width.
+std::size_t paddedRowLength(int width) {
+    std::size_t p = static_cast<std::size_t>(width) & (~static_cast<std::size_t>(width) + 1);
+    while (p < static_cast<std::size_t>(width)) p *= 2;
+    return p;
+}
+
+// Scaled value to a byte: clamped to 0..255 and truncated; not-a-number is 0.
+inline unsigned char toByte(float scaled) {
+    if (!(scaled > 0)) return 0;
+    if (scaled > 255) return 255;
+    return static_cast<unsigned char>(scaled);
+}
+
+// Output range of the mapping functions: the given limits, or (both 0) the
+// data's, with equal limits widened by 1.
+struct Range {
+    float min;
+    float max;
+    bool fromData() const { return min == 0 && max == 0; }
+    void startScan() { min = 1e10f, max = -1e10f; }
+    void include(float v) {
+        if (v < min) min = v;
+        if (v > max) max = v;
+    }
+    void finish() {
+        if (max == min) max = min + 1;
+    }
+    unsigned char toGrey(float v) const { return toByte((v - min) * 255 / (max - min)); }
+};
+
+template <class V>
+Range rangeOf(const V* values, std::size_t count, std::size_t step, float min, float max) {
+    Range range{min, max};
+    if (range.fromData()) {
+        range.startScan();
+        for (std::size_t i = 0; i < count; ++i) range.include(static_cast<float>(values[i * step]));
+    }
+    range.finish();
+    return range;
+}
+
+template <class V>
+void colourMap(const V* values, unsigned char* rgba, int width, int height, float min, float max,
+               const float* table, int tableSize, bool signedScale) {
+    if (!values || !rgba || width <= 0 || height <= 0) return;
+    // Beyond 2^24 entries a float position can no longer tell them apart.
+    if (!table || tableSize < 1 || tableSize > (1 << 24)) {
+        std::printf("Error: a colour table needs 1 to 16777216 entries, not %d!\n", tableSize);
+        return;
+    }
+    const std::size_t count = static_cast<std::size_t>(width) * height;
+    const Range range = rangeOf(values, count, 1, min, max);
+    const float last = static_cast<float>(tableSize - 1);
+    const float middle = last / 2;
+    for (std::size_t i = 0; i < count; ++i) {
+        int entry = 0;
+        float f = 0;
+        if (tableSize > 1) {
+            const float v = static_cast<float>(values[i]);
+            float h;
+            if (signedScale) {
+                h = v < 0 ? middle * (1 - v / range.min) : middle * (v / range.max + 1);
+            } else {
+                h = last * (v - range.min) / (range.max - range.min);
+            }
+            if (!(h >= 0)) h = 0;
+            if (h >= last) h = last - 0.001f;
+            entry = std::min(static_cast<int>(h), tableSize - 2);
+            f = h - static_cast<float>(entry);
+        }
+        const float* a = table + 3 * static_cast<std::size_t>(entry);
+        const float* b = tableSize > 1 ? a + 3 : a;
+        unsigned char* out = rgba + 4 * i;
+        for (int c = 0; c < 3; ++c) out[c] = toByte(((1 - f) * a[c] + f * b[c]) * 255);
+        out[3] = 0;
+    }
+}
+
+}  // namespace
+
+void fieldDerivative3x3(const float* values, float* field, int width, int height, bool halfSize) {
+    if (!values || !field || width <= 0 || height <= 0) return;
+    const int w = halfSize ? width / 2 : width;
+    const int h = halfSize ? height / 2 : height;
+    for (int y = 0; y < h; ++y) {
+        const float* row = values + static_cast<std::size_t>(y) * width;
+        float* out = field + 2 * static_cast<std::size_t>(y) * width;
+        const bool edgeRow = y == 0 || y == h - 1;
+        for (int x = 0; x < w; ++x) {
+            if (edgeRow || x == 0 || x == w - 1) {
+                out[2 * x] = out[2 * x + 1] = 0;
+            } else {
+                derivativePair(row - width, row, row + width, x, out[2 * x], out[2 * x + 1]);
+            }
+        }
+    }
+}
+
+void centralDifferences(Image* image, float* vectors) {
+    if (!hasElementData(image) || !vectors) return;
+    withTypedImage(image, [&](auto& typed) {
+        const int w = typed.m_dim[0], h = typed.m_dim[1], d = typed.m_dim[2];
+        const std::ptrdiff_t xStep = typed.m_channels, yStep = typed.m_stride, zStep = typed.m_slice_size;
+        float* out = vectors;
+        for (int z = 0; z < d; ++z) {
+            for (int y = 0; y < h; ++y) {
+                const auto* p = typed.m_data + y * yStep + z * zStep;
+                for (int x = 0; x < w; ++x, p += xStep, out += 3) {
+                    const float right = x + 1 < w ? static_cast<float>(p[xStep]) : 0.0f;
+                    const float left = x > 0 ? static_cast<float>(p[-xStep]) : 0.0f;
+                    const float down = y + 1 < h ? static_cast<float>(p[yStep]) : 0.0f;
+                    const float up = y > 0 ? static_cast<float>(p[-yStep]) : 0.0f;
+                    const float back = z + 1 < d ? static_cast<float>(p[zStep]) : 0.0f;
+                    const float front = z > 0 ? static_cast<float>(p[-zStep]) : 0.0f;
+                    out[0] = right - left;
+                    out[1] = down - up;
+                    out[2] = back - front;
+                }
+            }
+        }
+    });
+}
+
+void floatsToBytes(const float* values, unsigned char* bytes, int width, int height, float min, float max,
+                   bool halfSize) {
+    if (!values || !bytes || width <= 0 || height <= 0) return;
+    const int w = halfSize ? width / 2 : width;
+    const int h = halfSize ? height / 2 : height;
+    Range range{min, max};
+    if (range.fromData()) {
+        range.startScan();
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) range.include(values[static_cast<std::size_t>(y) * width + x]);
+        }
+    }
+    range.finish();
+    const std::size_t rowLength = paddedRowLength(width);
+    for (int y = 0; y < h; ++y) {
+        const float* in = values + static_cast<std::size_t>(y) * width;
+        unsigned char* out = bytes + rowLength * y;
+        for (int x = 0; x < w; ++x) out[x] = range.toGrey(in[x]);
+    }
+}
+
+void colourMapFloats(const float* values, unsigned char* rgba, int width, int height, float min, float max,
+                     const float* table, int tableSize, bool signedScale) {
+    colourMap(values, rgba, width, height, min, max, table, tableSize, signedScale);
+}
+
+void colourMapInts(const int* values, unsigned char* rgba, int width, int height, float min, float max,
+                   const float* table, int tableSize, bool signedScale) {
+    colourMap(values, rgba, width, height, min, max, table, tableSize, signedScale);
+}
+
+int fieldMagnitudeToBytes(const float* field, unsigned char* bytes, int width, int height, float min, float max,
+                          bool halfSize) {
+    if (!field || !bytes || width <= 0 || height <= 0) return 0;
+    const int factor = halfSize ? 2 : 1;
+    const int w = width / factor, h = height / factor;
+    auto squaredLength = [&](int x, int y) {
+        const float* v = field + 2 * (x + static_cast<std::size_t>(width) * y);
+        return v[0] * v[0] + v[1] * v[1];
+    };
+    Range range{min, max};
+    if (range.fromData()) {
+        range.startScan();
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) range.include(squaredLength(x, y));
+        }
+        range.min = std::sqrt(range.min);
+        range.max = std::sqrt(range.max);
+    }
+    range.finish();
+    const std::size_t rowLength = paddedRowLength(width);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) bytes[x + rowLength * y] = range.toGrey(std::sqrt(squaredLength(x, y)));
+    }
+    return h;
+}
+
+int imageMagnitudeToBytes(Image* image, unsigned char* bytes) {
+    if (!hasElementData(image) || image->m_channels != 2 || !bytes) {
+        std::printf("Error: a magnitude picture needs a two-channel image with data!\n");
+        return 0;
+    }
+    const int w = image->width(), h = image->height();
+    std::vector<float> field(2 * static_cast<std::size_t>(w) * h);
+    image->resetIteration();
+    for (float& v : field) image->getNext(v);
+    return fieldMagnitudeToBytes(field.data(), bytes, w, h, 0, 0, false);
+}
+
+void channelsToRGBA(const float* values, unsigned char* rgba, int width, int height, Image* image,
+                    bool useImageWindows) {
+    const int k = image ? std::min(image->m_channels, 3) : 0;
+    if (k < 1 || !values || !rgba || width <= 0 || height <= 0) {
+        std::printf("Error: an RGBA picture needs values and an image with 1 to 3 channels!\n");
+        return;
+    }
+    const std::size_t count = static_cast<std::size_t>(width) * height;
+    Range ranges[3];
+    for (int c = 0; c < k; ++c) {
+        ranges[c] = useImageWindows ? Range{image->m_channel_windows[c].low, image->m_channel_windows[c].high}
+                                    : rangeOf(values + c, count, k, 0, 0);
+    }
+    // Missing channels repeat the last one.
+    const int source[3] = {0, std::min(1, k - 1), k - 1};
+    for (std::size_t i = 0; i < count; ++i) {
+        for (int b = 0; b < 3; ++b) rgba[4 * i + b] = ranges[source[b]].toGrey(values[i * k + source[b]]);
+        rgba[4 * i + 3] = 0;
+    }
+}
+
+void smoothField5x5(float* field, int width, int height) {
+    if (!field || width <= 0 || height <= 0) return;
+    for (int y = 0; y < height; ++y) {
+        const int y0 = std::max(0, y - 2), y1 = std::min(height - 1, y + 2);
+        for (int x = 0; x < width; ++x) {
+            const int x0 = std::max(0, x - 2), x1 = std::min(width - 1, x + 2);
+            float first = 0, second = 0;
+            for (int yy = y0; yy <= y1; ++yy) {
+                const float* v = field + 2 * (static_cast<std::size_t>(yy) * width + x0);
+                for (int xx = x0; xx <= x1; ++xx, v += 2) {
+                    first += v[0];
+                    second += v[1];
+                }
+            }
+            const float count = static_cast<float>((y1 - y0 + 1) * (x1 - x0 + 1));
+            float* out = field + 2 * (static_cast<std::size_t>(y) * width + x);
+            out[0] = first / count;
+            out[1] = second / count;
+        }
+    }
+}
+
+void sliceToBytesResampled(Image* image, int newWidth, int newHeight, unsigned char* bytes, int slice) {
+    if (!hasElementData(image) || !bytes || newWidth < 2 || newHeight < 2 || image->width() < 2 ||
+        image->height() < 2 || slice < 0 || slice >= image->depth()) {
+        std::printf("Error: cannot resample slice %d to %d x %d bytes!\n", slice, newWidth, newHeight);
+        return;
+    }
+    // Real division: an integer quotient would stretch only part of the slice.
+    const float sx = static_cast<float>(image->width() - 1), sy = static_cast<float>(image->height() - 1);
+    for (int y = 0; y < newHeight; ++y) {
+        const float py = sy * y / (newHeight - 1) * 0.999f;
+        for (int x = 0; x < newWidth; ++x) {
+            const float px = sx * x / (newWidth - 1) * 0.999f;
+            bytes[x + static_cast<std::size_t>(newWidth) * y] = toByte(image->getBilinear(px, py, slice));
+        }
+    }
+}
+
+}  // namespace KVEL
