@@ -9,8 +9,10 @@
 #include "game/gl_setup.h"
 #include "game/state.h"
 #include "game/update.h"
+#include "imagelib/bitmap.h"
 #include "world/fonts.h"
 #include "world/frame.h"
+#include "world/heightmap.h"
 #include "world/light.h"
 
 int main(int argc, char** argv) {
@@ -22,6 +24,12 @@ int main(int argc, char** argv) {
     bigMap = false;
     showTerrain = true;
 
+    // Held for the whole game; a picture that fails to load stays empty.
+    auto* depthPicture = new KVEL::BitmapTexture();
+    depthPicture->load("valleyDepth.bmp");
+    auto* texturePicture = new KVEL::BitmapTexture();
+    texturePicture->load("valleyTex.bmp");
+
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
     glutInitWindowPosition(100, 100);
@@ -32,6 +40,14 @@ int main(int argc, char** argv) {
 
     initGlState();
     tide::Light::setUpSceneLight();
+
+    terrain = new tide::Heightmap();
+    tide::buildTerrainFromPictures(*terrain, *depthPicture, "valleyDepth.bmp", *texturePicture, "valleyTex.bmp");
+    boundaryPoints[0] = Vector3(terrain->extentX(), 0, 0);
+    boundaryPoints[1] = Vector3(0, 0, terrain->extentZ());
+    boundaryNormals[0] = Vector3(0, 0, 1);
+    boundaryNormals[1] = Vector3(1, 0, 0);
+    samplesPerUnit = terrain->samplesPerUnit();
 
     light = new tide::Light();
 
