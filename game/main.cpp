@@ -7,17 +7,36 @@
 #include "game/controls.h"
 #include "game/frame_clock.h"
 #include "game/gl_setup.h"
+#include "game/options.h"
+#include "game/screenshot.h"
+#include "game/scenario.h"
 #include "game/state.h"
+#include "game/timedemo.h"
 #include "game/update.h"
 #include "imagelib/bitmap.h"
+#include "scene/viewpoint.h"
 #include "world/fonts.h"
 #include "world/frame.h"
 #include "world/heightmap.h"
 #include "world/light.h"
+#include "world/radar.h"
 
 int main(int argc, char** argv) {
+    GameOptions options;
+    std::string optionError;
+    switch (parseOptions(argc, argv, options, optionError)) {
+        case OptionsStatus::Usage:
+            std::cout << usageText(argv[0]);
+            return 0;
+        case OptionsStatus::Invalid:
+            std::cerr << argv[0] << ": " << optionError << "\n" << usageText(argv[0]);
+            return 2;
+        case OptionsStatus::Play:
+            break;
+    }
+
     std::cout << "Press \"h\" for help in game" << std::endl;
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    std::srand(options.seedGiven ? options.seed : static_cast<unsigned>(std::time(nullptr)));
 
     showScoreList = false;
     showHelp = false;
@@ -30,7 +49,9 @@ int main(int argc, char** argv) {
     auto* texturePicture = new KVEL::BitmapTexture();
     texturePicture->load("valleyTex.bmp");
 
-    glutInit(&argc, argv);
+    // The options are ours alone; GLUT sees only the program name.
+    int glutArgc = 1;
+    glutInit(&glutArgc, argv);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
     glutInitWindowPosition(100, 100);
     glutInitWindowSize(640, 480);
@@ -51,6 +72,13 @@ int main(int argc, char** argv) {
 
     light = new tide::Light();
 
+    player = new tide::Viewpoint(Vector3(1, 6, 10), Vector3(1, 0, 0), 0.1);
+    tide::readScenario(&balls, &finishes, &enemies, "in.conf");
+
+    radar = new tide::Radar(static_cast<int>(texturePicture->createTexture()), texturePicture->width(),
+                            texturePicture->height(), samplesPerUnit, 1.0 / terrain->extentZ(), &balls, &finishes);
+    radar->useSmallMap();
+
     hudText = new std::string();
     hudFonts = new tide::Fonts();
     hudFonts->setText(hudText);
@@ -65,7 +93,17 @@ int main(int argc, char** argv) {
     glutIdleFunc(idle);
     glutKeyboardFunc(keyboard);
 
+    if (!options.culling) setTerrainCulling(false);
+    const bool wantsScreenshot = !options.screenshotPath.empty();
+    if (wantsScreenshot) glutDisplayFunc(displayAndKeep);
+    if (options.timedemoFrames > 0) startTimedemo(options.timedemoFrames, wantsScreenshot);
+
     glutMainLoop();
-    std::cout << "normal exit" << std::endl;
+    if (options.timedemoFrames > 0) {
+        printTimedemoReport(std::cout, timedemoTotals(), options.culling);
+    } else {
+        std::cout << "normal exit" << std::endl;
+    }
+    if (wantsScreenshot && !saveFrame(keptFrame(), options.screenshotPath)) return 1;
     return 0;
 }

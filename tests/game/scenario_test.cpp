@@ -2,8 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <deque>
+#include <fstream>
 #include <sstream>
 #include <string>
+
+#include "scene/ball.h"
+#include "scene/enemy.h"
+#include "scene/finish.h"
+#include "support/test_world.h"
 
 namespace {
 
@@ -173,6 +182,90 @@ TEST(ScenarioParser, BinaryGarbageNeverYieldsAnUnplaceableRecord) {
         EXPECT_GE(r.z, 0);
         EXPECT_LE(r.z, 100);
     }
+}
+
+// --- Reading a file into the world ---
+
+// A sphere of radius 1 dropped from height 30 onto the floor at 10.
+void expectPlacedAt(const tide::mrObject* o, double x, double z) {
+    const Vector3 p = o->getPosition();
+    EXPECT_DOUBLE_EQ(p.x, x);
+    EXPECT_NEAR(p.y, 11, 1e-9);
+    EXPECT_DOUBLE_EQ(p.z, z);
+}
+
+// A flat 80 x 40 valley floor at height 10; the objects read belong to the test.
+class ScenarioReader : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (tide::ball* b : balls) delete b;
+        for (tide::Finish* f : finishes) delete f;
+        for (tide::submarine* e : enemies) delete e;
+        std::remove(path.c_str());
+    }
+
+    void read(const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+        tide::readScenario(&balls, &finishes, &enemies, path);
+    }
+
+    testworld::InstalledTerrain world{testworld::flatDepth(64, 32, 8), 64, 32};
+    std::string path = ::testing::TempDir() + "scenario_test_in.conf";
+    std::deque<tide::ball*> balls;
+    std::deque<tide::Finish*> finishes;
+    std::deque<tide::submarine*> enemies;
+};
+
+TEST_F(ScenarioReader, DropsEachObjectOntoTheTerrainInFileOrder) {
+    read("ball:\n50\n25\n255\nball:\n50\n25\n3\nenemy:\n10\n10\n100\n0\n4\nfinish:\n90\n90\n");
+    ASSERT_EQ(balls.size(), 2u);
+    ASSERT_EQ(enemies.size(), 1u);
+    ASSERT_EQ(finishes.size(), 1u);
+    expectPlacedAt(balls[0], 40, 10);
+    expectPlacedAt(balls[1], 40, 10);
+    EXPECT_EQ(balls[0]->getValue(), 255);
+    EXPECT_EQ(balls[1]->getValue(), 3);
+    expectPlacedAt(enemies[0], 8, 4);
+    EXPECT_TRUE(enemies[0]->getDirection().equals(1, 0, 0));
+    EXPECT_EQ(static_cast<tide::enemy*>(enemies[0])->getTag(), 4);
+    expectPlacedAt(finishes[0], 72, 36);
+}
+
+TEST_F(ScenarioReader, EnemyDirectionIsScaledByTheExtentsThenNormalised) {
+    // 50 % of 80 across x and 100 % of 40 across z: equal parts.
+    read("enemy:\n50\n50\n50\n100\n1\n");
+    ASSERT_EQ(enemies.size(), 1u);
+    const Vector3 d = enemies[0]->getDirection();
+    EXPECT_NEAR(d.x, std::sqrt(0.5), 1e-12);
+    EXPECT_NEAR(d.z, std::sqrt(0.5), 1e-12);
+    EXPECT_EQ(d.y, 0.0);
+}
+
+TEST_F(ScenarioReader, EnemyWithoutDirectionFacesAlongItsHeading) {
+    read("enemy:\n50\n50\n0\n0\n1\n");
+    ASSERT_EQ(enemies.size(), 1u);
+    EXPECT_EQ(enemies[0]->getHeading(), 270);
+    EXPECT_TRUE(enemies[0]->getDirection().equals(-std::cos(270 * kDegreesToRadians), 0, -1));
+}
+
+TEST_F(ScenarioReader, HundredPercentPlacesTheObjectOnTheFarEdge) {
+    read("finish:\n100\n100\n");
+    ASSERT_EQ(finishes.size(), 1u);
+    EXPECT_EQ(finishes[0]->getPosition().x, 80);
+    EXPECT_EQ(finishes[0]->getPosition().z, 40);
+}
+
+TEST_F(ScenarioReader, MissingFileCreatesNothing) {
+    tide::readScenario(&balls, &finishes, &enemies, ::testing::TempDir() + "no_such_dir/in.conf");
+    EXPECT_TRUE(balls.empty());
+    EXPECT_TRUE(finishes.empty());
+    EXPECT_TRUE(enemies.empty());
+}
+
+TEST_F(ScenarioReader, BadRecordsAreSkippedAndTheRestRead) {
+    read("ball:\r\n150\r\n25\r\n1\r\nball:\r\n10\r\n25\r\n1\r\nfinish:\r\n5\r\n");
+    EXPECT_EQ(balls.size(), 1u);
+    EXPECT_TRUE(finishes.empty());
 }
 
 }  // namespace
