@@ -1,0 +1,275 @@
+#include "imagelib/imagebase.h"
+
+#include "image_fill.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+using KVEL::Image;
+using KVEL::ImageBase;
+
+namespace {
+
+struct Extents {
+    int w, h, d, t, c;
+};
+// Awkward sizes: single columns, odd widths, several channels and frames.
+const Extents kShapes[] = {{1, 1, 1, 1, 1}, {2, 3, 1, 1, 1}, {3, 2, 2, 1, 3}, {17, 5, 3, 2, 2},
+                           {17, 4, 1, 1, 4}, {6, 6, 4, 1, 1}};
+
+template <class T>
+std::unique_ptr<ImageBase<T>> patterned(const Extents& e, unsigned seed = 1) {
+    auto image = std::make_unique<ImageBase<T>>();
+    image->init(e.w, e.h, e.d, e.t, e.c);
+    imagetest::fillPattern(*image, seed);
+    return image;
+}
+
+// Element-wise forms of the operations, through the virtual accessors.
+template <class T>
+std::unique_ptr<ImageBase<T>> referenceDownsample(ImageBase<T>& src, int fx, int fy, int fz, int ft) {
+    auto out = std::make_unique<ImageBase<T>>();
+    out->init(src.m_dim[0] / fx, src.m_dim[1] / fy, src.m_dim[2] / fz, src.m_dim[3] / ft, src.m_channels);
+    for (int t = 0; t < out->m_dim[3]; ++t)
+        for (int z = 0; z < out->m_dim[2]; ++z)
+            for (int y = 0; y < out->m_dim[1]; ++y)
+                for (int x = 0; x < out->m_dim[0]; ++x)
+                    for (int c = 0; c < src.m_channels; ++c) {
+                        float sum = 0;
+                        for (int d = 0; d < ft; ++d)
+                            for (int g = 0; g < fz; ++g)
+                                for (int b = 0; b < fy; ++b)
+                                    for (int a = 0; a < fx; ++a)
+                                        sum += src.get(x * fx + a, y * fy + b, z * fz + g, t * ft + d, c);
+                        out->set(sum / static_cast<float>(fx * fy * fz * ft), x, y, z, t, c);
+                    }
+    return out;
+}
+
+template <class T>
+std::unique_ptr<ImageBase<T>> referenceRotate(ImageBase<T>& src, int axis) {
+    const int X = src.m_dim[0], Y = src.m_dim[1], Z = src.m_dim[2];
+    auto out = std::make_unique<ImageBase<T>>();
+    if (axis == 0) out->init(X, Z, Y, src.m_dim[3], src.m_channels);
+    if (axis == 1) out->init(Z, Y, X, src.m_dim[3], src.m_channels);
+    if (axis == 2) out->init(Y, X, Z, src.m_dim[3], src.m_channels);
+    for (int t = 0; t < src.m_dim[3]; ++t)
+        for (int z = 0; z < Z; ++z)
+            for (int y = 0; y < Y; ++y)
+                for (int x = 0; x < X; ++x)
+                    for (int c = 0; c < src.m_channels; ++c) {
+                        // Raw copies: a rotation keeps doubles exact.
+                        const T v = src.data()[c + src.m_channels * (x + X * (y + Y * (z + Z * t)))];
+                        int nx = y, ny = X - 1 - x, nz = z;
+                        if (axis == 0) nx = x, ny = z, nz = Y - 1 - y;
+                        if (axis == 1) nx = Z - 1 - z, ny = y, nz = x;
+                        out->data()[c + out->m_channels * (nx + out->m_dim[0] * (ny + out->m_dim[1] * (nz + out->m_dim[2] * t)))] = v;
+                    }
+    return out;
+}
+
+}  // namespace
+
+template <class T>
+class GeometryMatchesElementwise : public ::testing::Test {};
+TYPED_TEST_SUITE(GeometryMatchesElementwise, imagetest::ElementTypes);
+
+TYPED_TEST(GeometryMatchesElementwise, Downsample) {
+    const int factors[][4] = {{1, 1, 1, 1}, {2, 1, 1, 1}, {2, 2, 1, 1}, {3, 2, 2, 1}, {1, 1, 3, 2}};
+    for (const Extents& e : kShapes) {
+        for (const auto& f : factors) {
+            auto src = patterned<TypeParam>(e);
+            src->m_verbose = 0;
+            auto expected = referenceDownsample(*src, f[0], f[1], f[2], f[3]);
+            std::unique_ptr<Image> copy(src->downsample(f[0], f[1], f[2], f[3], true));
+            ASSERT_NE(copy, nullptr);
+            EXPECT_TRUE(imagetest::sameElements(*copy, *expected)) << e.w << "x" << e.h << " by " << f[0] << f[1];
+            EXPECT_EQ(src->downsample(f[0], f[1], f[2], f[3], false), nullptr);
+            EXPECT_TRUE(imagetest::sameElements(*src, *expected));
+        }
+    }
+}
+
+TYPED_TEST(GeometryMatchesElementwise, Resample2D) {
+    const int targets[][2] = {{2, 2}, {3, 7}, {17, 2}, {5, 5}};
+    for (const Extents& e : kShapes) {
+        if (e.w < 2 || e.h < 2 || e.c != 1) continue;
+        for (const auto& size : targets) {
+            auto src = patterned<TypeParam>(e);
+            std::unique_ptr<Image> out(src->resample2D(size[0], size[1], nullptr));
+            ASSERT_NE(out, nullptr);
+            ImageBase<TypeParam> expected;
+            expected.init(size[0], size[1], e.d, e.t, 1);
+            const float sx = static_cast<float>(static_cast<double>(e.w - 1) / (size[0] - 1) * 0.999);
+            const float sy = static_cast<float>(static_cast<double>(e.h - 1) / (size[1] - 1) * 0.999);
+            for (int t = 0; t < e.t; ++t)
+                for (int z = 0; z < e.d; ++z)
+                    for (int y = 0; y < size[1]; ++y)
+                        for (int x = 0; x < size[0]; ++x) expected.setNext(src->getBilinear(x * sx, y * sy, z));
+            EXPECT_TRUE(imagetest::sameElements(*out, expected)) << e.w << "x" << e.h;
+        }
+    }
+}
+
+TYPED_TEST(GeometryMatchesElementwise, Rotate) {
+    for (const Extents& e : kShapes) {
+        for (int axis = 0; axis < 3; ++axis) {
+            auto src = patterned<TypeParam>(e);
+            src->m_verbose = 0;
+            auto expected = referenceRotate(*src, axis);
+            src->rotate(axis);
+            EXPECT_TRUE(imagetest::sameElements(*src, *expected)) << e.w << "x" << e.h << " axis " << axis;
+            EXPECT_EQ(src->m_stride, expected->m_stride);
+            EXPECT_EQ(src->m_slice_size, expected->m_slice_size);
+        }
+    }
+}
+
+// Hand-worked cases
+
+TEST(Downsample, FiveByFourByTwoDropsTheLastColumnAndTruncatesTheMean) {
+    ImageBase<short> image;
+    image.init(5, 4, 1, 1, 1);
+    for (int i = 0; i < 20; ++i) image.data()[i] = static_cast<short>(i);
+    image.setSpacing(0.5f, 2, 3, 1);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(image.downsample(2, 2, 1, 1, false), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Image downsampled, new size 2 x 2 x 1\n");
+    EXPECT_EQ(image.m_dim[0], 2);
+    EXPECT_EQ(image.m_dim[1], 2);
+    EXPECT_EQ(image.m_stride, 2);
+    EXPECT_EQ(image.m_image_size, 4);
+    // Block (0..1, 0..1) holds 0, 1, 5, 6: mean 3. Block (2..3, 0..1): 2, 3, 7, 8 -> 5.
+    EXPECT_EQ(image.get(0), 3);
+    EXPECT_EQ(image.get(1), 5);
+    EXPECT_EQ(image.get(2), 13);
+    EXPECT_FLOAT_EQ(image.m_spacing[0], 1);
+    EXPECT_FLOAT_EQ(image.m_spacing[1], 4);
+    EXPECT_FLOAT_EQ(image.m_spacing[2], 3);
+}
+
+TEST(Downsample, RefusesFactorsBelowOneAndImagesWithoutData) {
+    ImageBase<short> image;
+    EXPECT_EQ(image.downsample(2, 2, 1, 1, true), nullptr);
+    image.init(4, 4, 1, 1, 1);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(image.downsample(0, 2, 1, 1, true), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: downsampling factors must be at least 1!\n");
+    EXPECT_EQ(image.m_dim[0], 4);
+}
+
+TEST(Downsample, QuietWhenNotVerbose) {
+    ImageBase<short> image;
+    image.init(4, 4, 1, 1, 1);
+    image.m_verbose = 0;
+    testing::internal::CaptureStdout();
+    image.downsample(2, 2, 1, 1, false);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST(Resample2D, CoversTheWholePictureWithRealStepFactors) {
+    ImageBase<float> image;
+    image.init(5, 2, 1, 1, 1);
+    for (int x = 0; x < 5; ++x) {
+        image.set(static_cast<float>(x), x, 0, 0, 0, 0);
+        image.set(static_cast<float>(x), x, 1, 0, 0, 0);
+    }
+    std::unique_ptr<Image> out(image.resample2D(3, 2, nullptr));
+    ASSERT_NE(out, nullptr);
+    // Step 4/2 * 0.999: the last sample lies just before the last column.
+    EXPECT_FLOAT_EQ(out->get(2, 0, 0, 0, 0), 2 * 1.998f);
+    EXPECT_FLOAT_EQ(out->m_spacing[0], 1.998f);
+    std::unique_ptr<Image> wider(image.resample2D(9, 2, nullptr));
+    EXPECT_NEAR(wider->get(8, 0, 0, 0, 0), 3.996f, 1e-5);  // (4 / 8 * 0.999) * 8
+}
+
+TEST(Resample2D, RefusesSeveralChannelsAndSizesBelowTwo) {
+    ImageBase<float> image;
+    image.init(4, 4, 1, 1, 2);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(image.resample2D(2, 2, nullptr), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: Downsampling of multiple channels not implemented yet!\n");
+    ImageBase<float> single;
+    single.init(4, 4, 1, 1, 1);
+    for (auto size : {std::pair<int, int>{1, 4}, {4, 1}, {0, 0}}) {
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(single.resample2D(size.first, size.second, nullptr), nullptr);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: resampling needs a width and height of at least 2!\n");
+    }
+    ImageBase<float> column;
+    column.init(1, 4, 1, 1, 1);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(column.resample2D(3, 3, nullptr), nullptr);
+    testing::internal::GetCapturedStdout();
+}
+
+TEST(Resample2D, WritesIntoAGivenImageOfAnotherTypeOrRefusesAWrongSize) {
+    ImageBase<short> image;
+    image.init(3, 3, 1, 1, 1);
+    imagetest::fillPattern(image);
+    ImageBase<float> out;
+    out.init(4, 4, 1, 1, 1);
+    EXPECT_EQ(image.resample2D(4, 4, &out), &out);
+    EXPECT_FLOAT_EQ(out.get(0), image.get(0));
+    ImageBase<float> wrong;
+    wrong.init(5, 4, 1, 1, 1);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(image.resample2D(4, 4, &wrong), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: output image does not have the resampled size!\n");
+}
+
+TEST(Rotate, AxisTwoOfThreeByTwoGivesTwoByThree) {
+    ImageBase<int> image;
+    image.init(3, 2, 1, 1, 2);
+    for (int i = 0; i < 12; ++i) image.data()[i] = i;
+    image.setSpacing(1, 2, 3, 4);
+    testing::internal::CaptureStdout();
+    image.rotate(2);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Rotated image around axis 2\n");
+    EXPECT_EQ(image.m_dim[0], 2);
+    EXPECT_EQ(image.m_dim[1], 3);
+    EXPECT_EQ(image.m_stride, 4);
+    EXPECT_FLOAT_EQ(image.m_spacing[0], 2);
+    // New (x, y) holds old (2 - y, x), both channels.
+    EXPECT_EQ(image.get(1, 0, 0, 0, 1), 2 * (2 + 3 * 1) + 1);
+    EXPECT_EQ(image.get(0, 2, 0, 0, 0), 0);
+}
+
+TEST(Rotate, RefusesAnUnknownAxis) {
+    ImageBase<int> image;
+    image.init(3, 2, 1, 1, 1);
+    testing::internal::CaptureStdout();
+    image.rotate(3);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: cannot rotate around axis 3!\n");
+    EXPECT_EQ(image.m_dim[0], 3);
+}
+
+TEST(PadToPowerOfTwo, ThreeByFiveBecomesFourByEightWithThePictureAtTheOrigin) {
+    ImageBase<unsigned char> image;
+    image.init(3, 5, 1, 2, 1);
+    for (int i = 0; i < 30; ++i) image.data()[i] = static_cast<unsigned char>(i + 1);
+    testing::internal::CaptureStdout();
+    image.padToPowerOfTwo2D();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Scaled to power of two, new width = 4, height = 8, depth = 1\n");
+    EXPECT_EQ(image.m_dim[0], 4);
+    EXPECT_EQ(image.m_dim[1], 8);
+    EXPECT_EQ(image.m_image_size, 64);
+    EXPECT_EQ(image.get(2, 4, 0, 0, 0), 15);
+    EXPECT_EQ(image.get(3, 0, 0, 0, 0), 0);
+    EXPECT_EQ(image.get(0, 5, 0, 0, 0), 0);
+    EXPECT_EQ(image.get(2, 4, 0, 1, 0), 30);  // later frames keep their data too
+}
+
+TEST(PadToPowerOfTwo, PowerOfTwoImageIsUntouchedAndSilent) {
+    ImageBase<unsigned char> image;
+    image.init(8, 8, 3, 1, 1);
+    const unsigned char* before = image.data();
+    testing::internal::CaptureStdout();
+    image.padToPowerOfTwo2D();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(image.data(), before);
+    image.padToPowerOfTwo3D();
+    EXPECT_EQ(image.m_dim[2], 4);
+}
