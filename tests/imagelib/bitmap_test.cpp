@@ -303,3 +303,49 @@ TEST(BitmapFromOtherTools, RefusesTheirFourBitAndRunLengthFiles) {
     EXPECT_EQ(b.load(TEST_DATA_DIR "/bmp/magick_4bit_palette.bmp"), -1);
     EXPECT_EQ(b.load(TEST_DATA_DIR "/bmp/magick_8bit_rle.bmp"), -1);
 }
+
+// Our files as ImageMagick and PIL see them: the same red, green, blue bytes.
+namespace {
+
+std::vector<unsigned char> commandOutput(const std::string& command) {
+    std::vector<unsigned char> out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        unsigned char buffer[4096];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.insert(out.end(), buffer, buffer + n);
+        pclose(pipe);
+    }
+    return out;
+}
+
+bool haveTool(const char* path) {
+    return std::system((std::string("command -v ") + path + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+}  // namespace
+
+class BitmapReadByOtherTools : public TempDirTest {};
+
+TEST_F(BitmapReadByOtherTools, ImageMagickAndPilSeeThePixelsWeWrote) {
+    if (!haveTool("convert") || !haveTool("/usr/bin/python3")) GTEST_SKIP() << "needs imagemagick and python3-pil";
+    for (int channels : {1, 3, 4}) {
+        Bitmap b;
+        b.createFromBuffer(5, 3, channels, nullptr);
+        for (int i = 0; i < b.m_image_size; ++i) b.data()[i] = static_cast<unsigned char>(i * 11 + 3);
+        const std::string file = path("ours.bmp");
+        ASSERT_EQ(b.save(file.c_str()), 1);
+        std::vector<unsigned char> expected;
+        for (int p = 0; p < 15; ++p) {
+            const unsigned char* px = b.data() + p * channels;
+            // One channel is an index into the grey ramp; otherwise blue, green, red.
+            const unsigned char rgb[3] = {px[channels == 1 ? 0 : 2], px[channels == 1 ? 0 : 1], px[0]};
+            expected.insert(expected.end(), rgb, rgb + 3);
+        }
+        EXPECT_EQ(commandOutput("convert '" + file + "' -depth 8 rgb:-"), expected) << channels << " channels";
+        EXPECT_EQ(commandOutput("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                                "sys.stdout.buffer.write(Image.open(sys.argv[1]).convert('RGB').tobytes())\" '" +
+                                file + "'"),
+                  expected)
+            << channels << " channels";
+    }
+}
