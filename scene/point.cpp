@@ -37,7 +37,8 @@ void Point::compile() {
 
 void Point::drawVertex() const {
     glColor4dv(colour);
-    glCallList(static_cast<GLuint>(listId));
+    glNormal3dv(normal);
+    glVertex3dv(vertex);
 }
 
 }  // namespace tide

@@ -4,8 +4,8 @@
 
 namespace tide {
 
-// One corner of a Polygon: its list holds only the normal and the vertex, so
-// the polygon can call it between glBegin and glEnd.
+// One corner of a Polygon. Its own list holds only the normal and the vertex;
+// the polygon records the corner through drawVertex().
 class Point : public rObject {
 public:
     double vertex[3];
@@ -22,7 +22,10 @@ public:
     void compile() override;
 
     // What a polygon records for this corner: its colour, normal and vertex,
-    // without the matrix commands that are not allowed inside glBegin/glEnd.
+    // issued directly. Neither the matrix commands of draw() nor a nested list
+    // call belong between glBegin and glEnd (Mesa loses the texture coordinate
+    // across such a call), so the polygon shows a moved point after its own
+    // next compile.
     void drawVertex() const;
 };
 

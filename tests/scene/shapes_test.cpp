@@ -174,16 +174,3 @@ TEST_F(ShapesTest, SphereRecordsTheSameSphereInBothLists) {
     EXPECT_EQ(blended.minX, drawn.minX);
     EXPECT_EQ(blended.maxX, drawn.maxX);
 }
-
-TEST_F(ShapesTest, PointSetsVertexWithTheDefaultNormalOrAGivenOne) {
-    Point p(1, 2, 3);
-    EXPECT_EQ(p.vertex[1], 2.0);
-    EXPECT_EQ(p.normal[0], 0.0);
-    EXPECT_EQ(p.normal[2], -1.0);
-    p.set(4, 5, 6, 0, 1, 0);
-    EXPECT_EQ(p.vertex[0], 4.0);
-    EXPECT_EQ(p.normal[1], 1.0);
-    EXPECT_EQ(p.normal[2], 0.0);
-    Point origin;
-    EXPECT_EQ(origin.vertex[0], 0.0);
-}

@@ -74,28 +74,6 @@ TEST(Light, VertexColourLitByTheAmbientTermOnly) {
     testgl::resetState();
 }
 
-TEST(Light, OperationsTouchLight0) {
-    Light::setAmbient(0.1f, 0.2f, 0.3f, 0.4f);
-    expectLight(GL_AMBIENT, 0.1f, 0.2f, 0.3f, 0.4f);
-    Light::setAmbient(0, 0, 0, 1);
-    Light::setSpotDirection(0, -1, 0);
-    GLfloat spot[3];
-    glGetLightfv(GL_LIGHT0, GL_SPOT_DIRECTION, spot);
-    EXPECT_FLOAT_EQ(spot[1], -1);
-    Light::setSpotExponent(2);
-    EXPECT_FLOAT_EQ(lightScalar(GL_SPOT_EXPONENT), 2);
-    Light::setSpotCutoff(45);
-    EXPECT_FLOAT_EQ(lightScalar(GL_SPOT_CUTOFF), 45);
-    Light::setSpotExponent(0);
-    Light::setSpotCutoff(180);
-    Light::setSpotDirection(0, 0, -1);
-
-    Light::enableLighting();
-    Light::disableLighting();
-    EXPECT_FALSE(glIsEnabled(GL_LIGHTING));
-    EXPECT_FALSE(glIsEnabled(GL_COLOR_MATERIAL));
-}
-
 TEST(Light, ObjectResetSwitchesLight0OnAndCompileRecordsNothing) {
     testgl::resetState();
     Light light;
