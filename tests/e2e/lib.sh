@@ -56,6 +56,12 @@ e2e_key() {
     xdotool key --delay 50 "$@"
 }
 
+# e2e_key_repeat KEY N: presses KEY N times in quick succession, as a held key repeats.
+e2e_key_repeat() {
+    xdotool windowfocus --sync "$E2E_WINDOW" 2>/dev/null || xdotool windowfocus "$E2E_WINDOW"
+    xdotool key --repeat "$2" --delay 20 "$1"
+}
+
 # e2e_expect_exit STATUS: waits (bounded) for the game to end with STATUS.
 e2e_expect_exit() {
     local waited=0
@@ -97,4 +103,59 @@ e2e_wait_for() {
         kill -0 "$E2E_PID" 2>/dev/null || e2e_fail "the game ended while waiting for: $what"
         sleep 0.25
     done
+}
+
+# What the game's window shows, read from screenshots (image coordinates:
+# origin top left, 640 x 480). Every check returns 0 when the thing is shown.
+# The overlay spans x 0..1.333333 and y 0..1 over the window, so an overlay
+# point (x, y) is the pixel (x * 480, 479 - y * 480).
+
+# The fog and clear colour (0.5, 0.6, 1.0), give or take the fog's rounding.
+E2E_FOG='r >= 118 && r <= 138 && g >= 143 && g <= 163 && b >= 245'
+E2E_WHITE='r > 215 && g > 215 && b > 215'
+E2E_RED='r > 150 && g < 90 && b < 90'
+
+# The top middle of the window: water in the fog above the valley.
+fog_above_valley() { [ "$(e2e_count "$1" 200 0 240 40 "$E2E_FOG")" -gt 8000 ]; }
+
+# The white 2-pixel dot in the middle of the window.
+centre_dot_shown() { [ "$(e2e_count "$1" 318 238 4 4 "$E2E_WHITE")" -ge 4 ]; }
+
+# The small map: a picture of the valley (no fog colour) at the lower left,
+# and the red arrow at its origin (0.079998, 0.06).
+small_radar_shown() {
+    [ "$(e2e_count "$1" 20 280 80 160 "!($E2E_FOG)")" -gt 12000 ] &&
+        [ "$(e2e_count "$1" 32 442 14 12 "$E2E_RED")" -ge 3 ]
+}
+
+# The big map: the red arrow at the middle of the window (0.66665, 0.5).
+big_radar_shown() { [ "$(e2e_count "$1" 310 226 20 20 "$E2E_RED")" -ge 20 ]; }
+
+# White text pixels where the help screen's first lines stand ("HELP",
+# "Arrow up/Arrow down", "accelerate/break").
+help_pixels() { e2e_count "$1" 60 30 300 60 "$E2E_WHITE"; }
+# White text where the score list's title "SCORE" stands (0.266666, 0.9).
+score_title_pixels() { e2e_count "$1" 124 34 56 18 "$E2E_WHITE"; }
+
+first_frame_shown() {
+    local shot
+    shot=$(e2e_shot first)
+    fog_above_valley "$shot" && centre_dot_shown "$shot" && small_radar_shown "$shot"
+}
+
+help_shown() { [ "$(help_pixels "$(e2e_shot help)")" -gt $(($1 + 150)) ]; }
+help_hidden() { [ "$(help_pixels "$(e2e_shot no-help)")" -le $(($1 + 10)) ]; }
+score_list_shown() { [ "$(score_title_pixels "$(e2e_shot score-list)")" -ge 40 ]; }
+
+big_radar_in_view() {
+    local shot
+    shot=$(e2e_shot big-map)
+    big_radar_shown "$shot" && [ "$(e2e_count "$shot" 300 20 150 150 "!($E2E_FOG)")" -gt 20000 ]
+}
+
+# More than 3000 pixels differ clearly from the earlier screenshot $1.
+view_moved_since() {
+    local changed
+    changed=$(compare -metric AE -fuzz 8% "$1" "$(e2e_shot moving)" null: 2>&1 | cut -d' ' -f1)
+    [ "${changed%.*}" -gt 3000 ] 2>/dev/null
 }
