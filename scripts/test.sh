@@ -20,7 +20,7 @@ run_suite() {  # run_suite BUILD_DIR CMAKE_ARGS...
 start=$(date +%s)
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 if [ "${1:-}" != "--fast" ]; then
-    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    export ASAN_OPTIONS=abort_on_error=1
     export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DVALLEY_SANITIZE=ON -DVALLEY_BENCH=OFF
