@@ -1,0 +1,163 @@
+// Terrain costs: building the tiles from the pictures (time and memory), drawing
+// them with and without the quadtree's culling in the real OpenGL context, and
+// one sphere sweep against the height grid.
+//
+// usage: xvfb-run -a bench_terrain   (needs an X server for the OpenGL context)
+
+#include <GL/freeglut.h>
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "game/collision.h"
+#include "game/gl_setup.h"
+#include "game/state.h"
+#include "imagelib/bitmap.h"
+#include "world/heightmap.h"
+#include "world/light.h"
+
+namespace {
+
+// The shipped pictures, or the same scaled up by `factor` (nearest neighbour).
+struct Pictures {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> depth;
+    std::vector<unsigned char> colour;
+};
+
+Pictures shippedPictures(int factor) {
+    KVEL::BitmapTexture depth, colour;
+    depth.load(GAME_DATA_DIR "/valleyDepth.bmp");
+    colour.load(GAME_DATA_DIR "/valleyTex.bmp");
+    Pictures p;
+    if (depth.data() == nullptr || colour.data() == nullptr) return p;
+    p.width = depth.width() * factor;
+    p.height = depth.height() * factor;
+    p.depth.resize(static_cast<size_t>(p.width) * p.height);
+    p.colour.resize(p.depth.size() * 3);
+    for (int r = 0; r < p.height; ++r) {
+        for (int c = 0; c < p.width; ++c) {
+            const size_t src = static_cast<size_t>(r / factor) * depth.width() + c / factor;
+            const size_t dst = static_cast<size_t>(r) * p.width + c;
+            p.depth[dst] = depth.data()[src];
+            std::memcpy(&p.colour[3 * dst], &colour.data()[3 * src], 3);
+        }
+    }
+    return p;
+}
+
+// Heap memory in use, in MiB (the display lists live on the heap too).
+double heapInUseMiB() { return mallinfo2().uordblks / (1024.0 * 1024.0); }
+
+void BM_BuildTerrain(benchmark::State& state) {
+    const Pictures p = shippedPictures(static_cast<int>(state.range(0)));
+    if (p.width == 0) {
+        state.SkipWithError("shipped pictures missing");
+        return;
+    }
+    // Memory held by one built terrain: grids, tree and display lists.
+    const double before = heapInUseMiB();
+    auto kept = std::make_unique<tide::Heightmap>();
+    kept->buildTerrain(p.depth.data(), p.colour.data(), p.width, p.height);
+    glFinish();
+    state.counters["heap_MiB"] = heapInUseMiB() - before;
+    state.counters["tiles"] = kept->tileCount();
+    kept.reset();
+
+    for (auto _ : state) {
+        tide::Heightmap terrain;
+        terrain.buildTerrain(p.depth.data(), p.colour.data(), p.width, p.height);
+        glFinish();
+    }
+    state.SetLabel(std::to_string(p.width) + "x" + std::to_string(p.height));
+}
+BENCHMARK(BM_BuildTerrain)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
+
+// The shipped terrain, built once for the drawing and sweep benchmarks.
+tide::Heightmap& shippedTerrain() {
+    static tide::Heightmap* built = [] {
+        const Pictures p = shippedPictures(1);
+        auto* t = new tide::Heightmap();
+        t->buildTerrain(p.depth.data(), p.colour.data(), p.width, p.height);
+        return t;
+    }();
+    return *built;
+}
+
+// The frame's camera at (x, 6, z) looking along (dx, 0, dz).
+void lookFrom(double x, double z, double dx, double dz) {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(90, 1.3333, 0.01, 50);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    gluLookAt(x, 6, z, x + dx, 6, z + dz, 0, 1, 0);
+}
+
+// Viewpoints: the player's start, and the middle of the valley looking along it.
+constexpr double kViews[2][4] = {{1, 10, 1, 0}, {40, 27, 0.6, 0.8}};
+
+void BM_DrawTerrainCulled(benchmark::State& state) {
+    tide::Heightmap& terrain = shippedTerrain();
+    const double* v = kViews[state.range(0)];
+    int drawn = 0;
+    for (auto _ : state) {
+        lookFrom(v[0], v[1], v[2], v[3]);
+        drawn = terrain.drawTerrain(v[0], v[1], v[2], v[3]);
+        glFinish();
+    }
+    state.counters["tiles_drawn"] = drawn;
+    state.counters["tiles_all"] = terrain.tileCount();
+    state.counters["drawn_share"] = static_cast<double>(drawn) / terrain.tileCount();
+    state.SetLabel(state.range(0) == 0 ? "from the start" : "mid valley");
+}
+BENCHMARK(BM_DrawTerrainCulled)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_DrawTerrainAllTiles(benchmark::State& state) {
+    tide::Heightmap& terrain = shippedTerrain();
+    const double* v = kViews[state.range(0)];
+    for (auto _ : state) {
+        lookFrom(v[0], v[1], v[2], v[3]);
+        for (int i = 0; i < terrain.tileCount(); ++i) glCallList(terrain.firstTileList() + i);
+        glFinish();
+    }
+    state.counters["tiles_drawn"] = terrain.tileCount();
+    state.SetLabel(state.range(0) == 0 ? "from the start" : "mid valley");
+}
+BENCHMARK(BM_DrawTerrainAllTiles)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// One frame's sweep of a vessel (2 units per second for 16 ms, sinking a little),
+// and the scenario's drop of a ball from height 30.
+void BM_TerrainSweep(benchmark::State& state) {
+    terrain = &shippedTerrain();
+    samplesPerUnit = terrain->samplesPerUnit();
+    const bool drop = state.range(0) == 1;
+    const Vector3 position = drop ? Vector3(30, 30, 20) : Vector3(10, 2.5, 10);
+    const Vector3 motion = drop ? Vector3(0, -30, 0) : Vector3(0.032, -0.01, 0.004);
+    const double radius = drop ? 1.0 : 0.1;
+    for (auto _ : state) benchmark::DoNotOptimize(terrainSweep(position, motion, radius));
+    state.SetLabel(drop ? "ball dropped from 30" : "vessel, one frame");
+}
+BENCHMARK(BM_TerrainSweep)->Arg(0)->Arg(1);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    glutInit(&argc, argv);
+    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
+    glutInitWindowSize(640, 480);
+    glutCreateWindow("bench_terrain");
+    initGlState();
+    tide::Light::setUpSceneLight();
+    reshape(640, 480);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
