@@ -66,7 +66,7 @@ inline int croppedExtent(int n, int crop) {
 // acc[x] += weight * data[offset + x] for x in [from, to). Offsets, not
 // shifted pointers: a shift left of the buffer start would be undefined.
 template <class T>
-inline void accumulate(float* acc, const T* data, int offset, float weight, int from, int to) {
+inline void accumulate(float* __restrict acc, const T* __restrict data, int offset, float weight, int from, int to) {
     for (int x = from; x < to; ++x) acc[x] += weight * static_cast<float>(data[offset + x]);
 }
 
