@@ -3,11 +3,13 @@
 #include "imagelib/derivative3x3.h"
 #include "imagelib/edge_direction.h"
 #include "imagelib/element_data.h"
+#include "imagelib/simd_dispatch.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -17,67 +19,101 @@ namespace KVEL {
 
 namespace {
 
-// Step 1: magnitude and direction of every pixel; the border stays 0.
+// Three consecutive rows of one stage; row y lives in slot y % 3.
+template <class V>
+class RowRing {
+public:
+    explicit RowRing(int width) : m_width(width), m_rows(3 * static_cast<std::size_t>(width), V(0)) {}
+    V* operator[](int y) { return m_rows.data() + static_cast<std::size_t>(y % 3) * m_width; }
+
+private:
+    std::size_t m_width;
+    std::vector<V> m_rows;
+};
+
+// The row loops below are branch-free and read every neighbour
+// unconditionally, so that they vectorise; rows never overlap.
+
+// Step 1 for an interior row: magnitude and direction of each interior pixel.
+KVEL_WIDE_LOOP void magnitudeRow(const float* __restrict above, const float* __restrict row, const float* __restrict below, int w,
+                  float* __restrict magnitude, Direction* __restrict direction) {
+    for (int x = 1; x < w - 1; ++x) {
+        float alongY, alongX;
+        derivativePair(above, row, below, x, alongY, alongX);
+        magnitude[x] = std::sqrt(alongY * alongY + alongX * alongX);
+        direction[x] = quickDirection(alongY, alongX);
+    }
+    Direction* const end = direction + w - 1;
+    for (Direction* d = direction + 1; (d = static_cast<Direction*>(std::memchr(d, kUnresolved, end - d))); ++d) {
+        float alongY, alongX;
+        derivativePair(above, row, below, static_cast<int>(d - direction), alongY, alongX);
+        *d = directionByAngle(alongY, alongX);
+    }
+}
+
+// Step 2 for an interior row: a magnitude below either neighbour across the
+// edge becomes 0.
+KVEL_WIDE_LOOP void suppressRow(const float* __restrict above, const float* __restrict row, const float* __restrict below,
+                 const Direction* __restrict direction, int w, float* __restrict suppressed) {
+    for (int x = 1; x < w - 1; ++x) {
+        const float right = row[x + 1], left = row[x - 1];
+        const float belowLeft = below[x - 1], belowMiddle = below[x], belowRight = below[x + 1];
+        const float aboveLeft = above[x - 1], aboveMiddle = above[x], aboveRight = above[x + 1];
+        const int d = direction[x];
+        const float ahead = d == kAcrossX ? right : d == kDiagonalUp ? belowRight : d == kAcrossY ? belowMiddle : belowLeft;
+        const float behind = d == kAcrossX ? left : d == kDiagonalUp ? aboveLeft : d == kAcrossY ? aboveMiddle : aboveRight;
+        const float m = row[x];
+        suppressed[x] = (static_cast<int>(m < ahead) | static_cast<int>(m < behind)) ? 0.0f : m;
+    }
+}
+
+// Step 3 for an interior row, one pass: strong pixels, and weak ones next to
+// a strong one.
+KVEL_WIDE_LOOP void hysteresisRow(const float* __restrict above, const float* __restrict row, const float* __restrict below, int w,
+                   float low, float high, unsigned char* __restrict out) {
+    out[0] = out[w - 1] = 0;
+    for (int x = 1; x < w - 1; ++x) {
+        const int strongNeighbour = int{above[x - 1] > high} | int{above[x] > high} | int{above[x + 1] > high} |
+                                    int{row[x - 1] > high} | int{row[x + 1] > high} | int{below[x - 1] > high} |
+                                    int{below[x] > high} | int{below[x + 1] > high};
+        const float v = row[x];
+        out[x] = (int{!(v < low)} & (int{v >= high} | strongNeighbour)) ? 255 : 0;
+    }
+}
+
+// The three steps run as a pipeline over the rows, each stage one row
+// behind the previous, so that only a few rows are ever held. Border rows
+// and columns of every stage are 0.
 template <class T>
-void gradientMagnitudes(const ImageBase<T>& image, float* magnitude, Direction* direction) {
+void detectEdgeRows(const ImageBase<T>& image, float low, unsigned char* edgeMap) {
     const int w = image.m_dim[0], h = image.m_dim[1], ch = image.m_channels;
-    std::vector<float> rows(3 * static_cast<std::size_t>(w));
-    auto loadRow = [&](int y) {
-        float* dst = rows.data() + static_cast<std::size_t>(y % 3) * w;
-        const T* src = image.m_data + static_cast<std::size_t>(y) * image.m_stride;
-        for (int x = 0; x < w; ++x) dst[x] = static_cast<float>(src[x * ch]);
-    };
-    loadRow(0);
-    loadRow(1);
-    for (int y = 1; y < h - 1; ++y) {
-        loadRow(y + 1);
-        const float* above = rows.data() + static_cast<std::size_t>((y - 1) % 3) * w;
-        const float* row = rows.data() + static_cast<std::size_t>(y % 3) * w;
-        const float* below = rows.data() + static_cast<std::size_t>((y + 1) % 3) * w;
-        float* m = magnitude + static_cast<std::size_t>(y) * w;
-        Direction* d = direction + static_cast<std::size_t>(y) * w;
-        for (int x = 1; x < w - 1; ++x) {
-            float alongY, alongX;
-            derivativePair(above, row, below, x, alongY, alongX);
-            m[x] = std::sqrt(alongY * alongY + alongX * alongX);
-            d[x] = gradientDirection(alongY, alongX);
+    RowRing<float> input(w), magnitude(w), suppressed(w);
+    RowRing<Direction> direction(w);
+    auto isBorder = [h](int y) { return y == 0 || y == h - 1; };
+    const float high = 3 * low;
+    for (int y = 0; y < h + 3; ++y) {
+        if (y < h) {
+            const T* src = image.m_data + static_cast<std::size_t>(y) * image.m_stride;
+            float* dst = input[y];
+            if (ch == 1) {
+                for (int x = 0; x < w; ++x) dst[x] = static_cast<float>(src[x]);
+            } else {
+                for (int x = 0; x < w; ++x) dst[x] = static_cast<float>(src[x * ch]);
+            }
         }
-    }
-}
-
-// Step 2: a magnitude below either neighbour across the edge becomes 0.
-void suppressNonMaxima(const float* magnitude, const Direction* direction, int w, int h, float* suppressed) {
-    const std::ptrdiff_t offsets[4] = {1, w + 1, w, w - 1};
-    for (int y = 1; y < h - 1; ++y) {
-        const std::size_t rowStart = static_cast<std::size_t>(y) * w;
-        for (int x = 1; x < w - 1; ++x) {
-            const std::size_t i = rowStart + x;
-            const float m = magnitude[i];
-            const std::ptrdiff_t o = offsets[direction[i]];
-            suppressed[i] = (m < magnitude[i + o] || m < magnitude[i - o]) ? 0 : m;
+        const int m = y - 1, s = y - 2, e = y - 3;
+        if (m >= 0 && m < h) {
+            if (isBorder(m)) std::fill(magnitude[m], magnitude[m] + w, 0.0f);
+            else magnitudeRow(input[m - 1], input[m], input[m + 1], w, magnitude[m], direction[m]);
         }
-    }
-}
-
-// Step 3, one pass: strong pixels, and weak ones next to a strong one.
-void hysteresis(const float* s, int w, int h, float low, float high, unsigned char* edgeMap) {
-    for (int y = 0; y < h; ++y) {
-        unsigned char* out = edgeMap + static_cast<std::size_t>(y) * w;
-        if (y == 0 || y == h - 1) {
-            std::fill(out, out + w, 0);
-            continue;
+        if (s >= 0 && s < h) {
+            if (isBorder(s)) std::fill(suppressed[s], suppressed[s] + w, 0.0f);
+            else suppressRow(magnitude[s - 1], magnitude[s], magnitude[s + 1], direction[s], w, suppressed[s]);
         }
-        const float* above = s + static_cast<std::size_t>(y - 1) * w;
-        const float* row = above + w;
-        const float* below = row + w;
-        out[0] = 0;
-        out[w - 1] = 0;
-        for (int x = 1; x < w - 1; ++x) {
-            const bool strongNeighbour = above[x - 1] > high || above[x] > high || above[x + 1] > high ||
-                                         row[x - 1] > high || row[x + 1] > high || below[x - 1] > high ||
-                                         below[x] > high || below[x + 1] > high;
-            const float v = row[x];
-            out[x] = !(v < low) && (v >= high || strongNeighbour) ? 255 : 0;
+        if (e >= 0 && e < h) {
+            unsigned char* out = edgeMap + static_cast<std::size_t>(e) * w;
+            if (isBorder(e)) std::fill(out, out + w, 0);
+            else hysteresisRow(suppressed[e - 1], suppressed[e], suppressed[e + 1], w, low, high, out);
         }
     }
 }
@@ -90,18 +126,11 @@ int detectEdges2D(Image* image, float lowThreshold, unsigned char* edgeMap) {
         return 1;
     }
     const int w = image->width(), h = image->height();
-    const std::size_t n = static_cast<std::size_t>(w) * h;
     if (w < 3 || h < 3) {  // all border
-        std::fill(edgeMap, edgeMap + n, 0);
+        std::fill(edgeMap, edgeMap + static_cast<std::size_t>(w) * h, 0);
         return 0;
     }
-    std::vector<float> work(2 * n, 0.0f);
-    std::vector<Direction> direction(n, kAcrossX);
-    float* magnitude = work.data();
-    float* suppressed = work.data() + n;
-    withTypedImage(image, [&](auto& typed) { gradientMagnitudes(typed, magnitude, direction.data()); });
-    suppressNonMaxima(magnitude, direction.data(), w, h, suppressed);
-    hysteresis(suppressed, w, h, lowThreshold, 3 * lowThreshold, edgeMap);
+    withTypedImage(image, [&](auto& typed) { detectEdgeRows(typed, lowThreshold, edgeMap); });
     return 0;
 }
 
