@@ -2,6 +2,7 @@
 
 #include "imagelib/element_data.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -103,6 +104,90 @@ void applyRigidTransform(float* vector, const float* params, bool isDirection) {
     vector[2] = -sb * x + sa * cb * y + ca * cb * z;
 }
 
+namespace {
+
+// Trilinear sample of a one-channel view at (i + fx, j + fy, k + fz), adding
+// the eight corners in the order Image::getTrilinear does.
+template <class T>
+inline float trilinearSample(const T* data, int w, int h, int i, int j, int k, float fx, float fy, float fz) {
+    const float wx[2] = {1 - fx, fx}, wy[2] = {1 - fy, fy}, wz[2] = {1 - fz, fz};
+    float sum = 0;
+    for (int dz = 0; dz < 2; ++dz) {
+        for (int dy = 0; dy < 2; ++dy) {
+            for (int dx = 0; dx < 2; ++dx) {
+                const float e = static_cast<float>(data[i + dx + w * (j + dy + h * (k + dz))]);
+                sum += e * (wx[dx] * wy[dy] * wz[dz]);
+            }
+        }
+    }
+    return sum;
+}
+
+// Voxels x0 <= x < x1 of one output row: voxel x samples the source at
+// base + x * ex, or is 0 where that lies outside. Returns how many samples lay
+// inside. Branch-free, as the inside test flips unpredictably along turned
+// rows: outside samples read voxel (0, 0, 0) and are dropped.
+template <bool interpolate, class T, class U>
+long long sampleRow(const ImageBase<T>& source, const float* base, const float* ex, int x0, int x1, U* out) {
+    const int w = source.m_dim[0], h = source.m_dim[1], ch = source.m_channels;
+    const float limit[3] = {static_cast<float>(w - 1), static_cast<float>(h - 1),
+                            static_cast<float>(source.m_dim[2] - 1)};
+    const T* data = source.m_data;
+    long long inside = 0;
+    for (int x = x0; x < x1; ++x) {
+        const float fx = static_cast<float>(x);
+        const float px = base[0] + fx * ex[0], py = base[1] + fx * ex[1], pz = base[2] + fx * ex[2];
+        const int in = static_cast<int>(px >= 0) & static_cast<int>(py >= 0) & static_cast<int>(pz >= 0) &
+                       static_cast<int>(px < limit[0]) & static_cast<int>(py < limit[1]) &
+                       static_cast<int>(pz < limit[2]);
+        const float cx = in ? px : 0.0f, cy = in ? py : 0.0f, cz = in ? pz : 0.0f;
+        const int i = static_cast<int>(cx), j = static_cast<int>(cy), k = static_cast<int>(cz);
+        float value;
+        if (interpolate) {
+            value = trilinearSample(data, w, h, i, j, k, cx - static_cast<float>(i), cy - static_cast<float>(j),
+                                    cz - static_cast<float>(k));
+        } else {
+            value = static_cast<float>(data[i * ch + j * source.m_stride + k * source.m_slice_size]);
+        }
+        out[x] = toElement<U>(in ? value : 0.0f);
+        inside += in;
+    }
+    return inside;
+}
+
+// Fills out voxel (x, y, z) from origin + z * ez + y * ey + x * ex.
+template <bool interpolate, class T, class U>
+long long sampleVolume(const ImageBase<T>& source, const float* origin, const float (*steps)[3], ImageBase<U>& out) {
+    const int w = source.m_dim[0], h = source.m_dim[1], d = source.m_dim[2];
+    // Below 2 voxels along an axis nothing lies inside (and the row loop
+    // would have no neighbours to read).
+    if (w < 2 || h < 2 || d < 2) {
+        std::fill(out.m_data, out.m_data + out.m_image_size, U(0));
+        return 0;
+    }
+    // Tiles of output voxels sample a compact block of the source, which
+    // stays in cache however the transform turns the rows.
+    constexpr int kTile = 16;
+    long long inside = 0;
+    for (int z0 = 0; z0 < d; z0 += kTile) {
+        for (int y0 = 0; y0 < h; y0 += kTile) {
+            for (int x0 = 0; x0 < w; x0 += kTile) {
+                for (int z = z0; z < std::min(d, z0 + kTile); ++z) {
+                    for (int y = y0; y < std::min(h, y0 + kTile); ++y) {
+                        float base[3];
+                        for (int i = 0; i < 3; ++i) base[i] = origin[i] + z * steps[2][i] + y * steps[1][i];
+                        U* row = out.m_data + w * (y + static_cast<std::size_t>(h) * z);
+                        inside += sampleRow<interpolate>(source, base, steps[0], x0, std::min(w, x0 + kTile), row);
+                    }
+                }
+            }
+        }
+    }
+    return inside;
+}
+
+}  // namespace
+
 Image* resampleRigid(const float* params, Image* source, Image* out, bool interpolate) {
     if (!hasElementData(source) || !params) {
         std::printf("Error: rigid resampling needs a source image with data!\n");
@@ -119,7 +204,6 @@ Image* resampleRigid(const float* params, Image* source, Image* out, bool interp
         out->init(dim[0], dim[1], dim[2], 1, 1);
         out->setSpacing(source->m_spacing[0], source->m_spacing[1], source->m_spacing[2], 1.0f);
     }
-    out->resetIteration();
 
     // The source's corner relative to its centre, transformed, back in voxels.
     float origin[3];
@@ -128,27 +212,15 @@ Image* resampleRigid(const float* params, Image* source, Image* out, bool interp
     for (int i = 0; i < 3; ++i) origin[i] = origin[i] / source->m_spacing[i] + 0.5f * dim[i];
     float steps[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     for (float* step : steps) applyRigidTransform(step, params, true);
-    const float* ex = steps[0];
-    const float* ey = steps[1];
-    const float* ez = steps[2];
 
     long long inside = 0;
-    for (int z = 0; z < dim[2]; ++z) {
-        for (int y = 0; y < dim[1]; ++y) {
-            for (int x = 0; x < dim[0]; ++x) {
-                float p[3];
-                for (int i = 0; i < 3; ++i) p[i] = origin[i] + z * ez[i] + y * ey[i] + x * ex[i];
-                float value = 0;
-                if (p[0] >= 0 && p[1] >= 0 && p[2] >= 0 && p[0] < dim[0] - 1 && p[1] < dim[1] - 1 &&
-                    p[2] < dim[2] - 1) {
-                    value = interpolate ? source->getTrilinear(p[0], p[1], p[2])
-                                        : source->getNearest(p[0], p[1], p[2]);
-                    ++inside;
-                }
-                out->setNext(value);
-            }
-        }
-    }
+    withTypedImage(source, [&](auto& typedSource) {
+        withTypedImage(out, [&](auto& typedOut) {
+            inside = interpolate ? sampleVolume<true>(typedSource, origin, steps, typedOut)
+                                 : sampleVolume<false>(typedSource, origin, steps, typedOut);
+        });
+    });
+    out->m_iteration = out->m_image_size;
     if (source->m_verbose) {
         std::cout << "Used " << static_cast<double>(inside) * 100 / static_cast<double>(voxels) << " % of voxels"
                   << std::endl;

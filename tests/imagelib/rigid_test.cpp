@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <sstream>
+#include <tuple>
 #include <string>
 
 using KVEL::Image;
@@ -260,4 +262,67 @@ TEST(ResampleRigid, RefusesAWrongSizedOutputOrAnEmptySource) {
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("holds 48 elements, not 64"), std::string::npos);
     EXPECT_NE(out.find("needs a source image with data"), std::string::npos);
+}
+
+namespace {
+
+// The per-voxel formulation through the image interface, with its report.
+std::vector<float> referenceResample(const float* params, Image& source, bool interpolate, std::string* report) {
+    const int dim[3] = {source.width(), source.height(), source.depth()};
+    float origin[3];
+    for (int i = 0; i < 3; ++i) origin[i] = -0.5f * dim[i] * source.m_spacing[i];
+    KVEL::applyRigidTransform(origin, params, false);
+    for (int i = 0; i < 3; ++i) origin[i] = origin[i] / source.m_spacing[i] + 0.5f * dim[i];
+    float steps[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    for (float* step : steps) KVEL::applyRigidTransform(step, params, true);
+    std::vector<float> values;
+    long long inside = 0;
+    for (int z = 0; z < dim[2]; ++z) {
+        for (int y = 0; y < dim[1]; ++y) {
+            for (int x = 0; x < dim[0]; ++x) {
+                float p[3];
+                for (int i = 0; i < 3; ++i) p[i] = origin[i] + z * steps[2][i] + y * steps[1][i] + x * steps[0][i];
+                float value = 0;
+                if (p[0] >= 0 && p[1] >= 0 && p[2] >= 0 && p[0] < dim[0] - 1 && p[1] < dim[1] - 1 &&
+                    p[2] < dim[2] - 1) {
+                    value = interpolate ? source.getTrilinear(p[0], p[1], p[2]) : source.getNearest(p[0], p[1], p[2]);
+                    ++inside;
+                }
+                values.push_back(value);
+            }
+        }
+    }
+    std::ostringstream text;
+    text << "Used " << static_cast<double>(inside) * 100 / (static_cast<double>(dim[0]) * dim[1] * dim[2])
+         << " % of voxels\n";
+    *report = text.str();
+    return values;
+}
+
+}  // namespace
+
+// The resampler runs typed row loops; it must give the interface's values
+// and count for every element type, awkward extents and interleaved channels.
+TEST(ResampleRigid, MatchesPerVoxelReferenceForEveryTypeAndShape) {
+    const float params[][6] = {{0.3f, -0.6f, 0.2f, 0.2f, -0.35f, 0.5f}, {1.5f, 0, -2, 0, 0, 3.0f}, {}};
+    unsigned seed = 1;
+    for (int type : imagetest::kAllElementTypes) {
+        for (auto [w, h, d, c] : {std::tuple{17, 3, 2, 1}, {2, 17, 3, 2}, {3, 3, 3, 1}, {1, 5, 5, 1}, {6, 5, 4, 3}}) {
+            auto source = imagetest::randomImage(type, w, h, d, c, seed++, -50, 200);
+            source->m_verbose = 1;
+            source->setSpacing(1.5f, 1, 0.75f, 1);
+            for (const float* p : params) {
+                for (bool interpolate : {true, false}) {
+                    std::string expectedReport, report;
+                    const std::vector<float> expected = referenceResample(p, *source, interpolate, &expectedReport);
+                    auto out = resample(p, *source, interpolate, &report);
+                    ASSERT_TRUE(out);
+                    const float* values = dynamic_cast<ImageBase<float>&>(*out).data();
+                    EXPECT_EQ(std::vector<float>(values, values + expected.size()), expected)
+                        << "type " << type << " " << w << "x" << h << "x" << d << "x" << c << " " << interpolate;
+                    EXPECT_EQ(report, expectedReport);
+                }
+            }
+        }
+    }
 }
