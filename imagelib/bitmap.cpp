@@ -106,7 +106,7 @@ int Bitmap::load(const char* fileName) {
     const int rows = h.height < 0 ? -h.height : h.height;
     const int channels = h.bitCount / 8;
     const long long stride = static_cast<long long>(width) * channels;
-    if (stride * rows > INT_MAX) return -1;
+    if (stride > INT_MAX || stride * rows > INT_MAX) return -1;
     const long long padded = paddedRowBytes(h.bitCount, width);
 
     const long long paletteOffset = kFileHeaderSize + static_cast<long long>(h.infoSize);

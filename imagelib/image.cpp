@@ -31,7 +31,9 @@ void Image::setSpacing(float sx, float sy, float sz, float st) {
     m_spacing[3] = st;
 }
 
+// A channel the image does not have is ignored rather than written past the windows.
 void Image::setWindow(float width, float center, int channel) {
+    if (channel < 0 || channel >= m_channels) return;
     ChannelWindow& w = m_channel_windows[channel];
     w.width = width;
     w.center = center;
@@ -40,6 +42,7 @@ void Image::setWindow(float width, float center, int channel) {
 }
 
 void Image::setRange(float low, float high, int channel) {
+    if (channel < 0 || channel >= m_channels) return;
     ChannelWindow& w = m_channel_windows[channel];
     w.width = high - low;
     w.center = (low + high) / 2;

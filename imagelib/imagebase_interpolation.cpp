@@ -21,6 +21,15 @@ struct Axis {
     }
 };
 
+// Channel 0 of a lookup that fills every channel.
+template <class Lookup>
+float firstChannel(int channels, Lookup fill) {
+    if (channels <= 0) return 0;
+    std::vector<float> values(static_cast<std::size_t>(channels));
+    fill(values.data());
+    return values[0];
+}
+
 }  // namespace
 
 template <class T>
@@ -33,10 +42,7 @@ void ImageBase<T>::getNearest(float* out, float x, float y, float z) {
 
 template <class T>
 float ImageBase<T>::getNearest(float x, float y, float z) {
-    if (m_channels <= 0) return 0;
-    std::vector<float> values(static_cast<std::size_t>(m_channels));
-    getNearest(values.data(), x, y, z);
-    return values[0];
+    return firstChannel(m_channels, [&](float* out) { getNearest(out, x, y, z); });
 }
 
 // Outside their neighbourhood the lookups assert; with assertions compiled
@@ -119,10 +125,7 @@ void ImageBase<T>::getTricubic(float* out, float x, float y, float z) {
 
 template <class T>
 float ImageBase<T>::getTricubic(float x, float y, float z) {
-    if (m_channels <= 0) return 0;
-    std::vector<float> values(static_cast<std::size_t>(m_channels));
-    getTricubic(values.data(), x, y, z);
-    return values[0];
+    return firstChannel(m_channels, [&](float* out) { getTricubic(out, x, y, z); });
 }
 
 // Bilinear within the four slices around z, cubic across them.

@@ -83,6 +83,9 @@ TEST(ChannelWindow, RangeAndWindowKeepAllFourValuesConsistent) {
     image.setWindow(20, 20, 1);
     EXPECT_FLOAT_EQ(image.m_channel_windows[1].low, 10);
     EXPECT_FLOAT_EQ(image.m_channel_windows[1].high, 30);
+    image.setRange(0, 1, 2);  // no third channel: ignored, nothing written past the windows
+    image.setWindow(1, 1, -1);
+    EXPECT_FLOAT_EQ(image.m_channel_windows[1].high, 30);
 }
 
 // Iteration and access
