@@ -23,7 +23,7 @@ namespace {
 template <class V>
 class RowRing {
 public:
-    explicit RowRing(int width) : m_width(width), m_rows(3 * static_cast<std::size_t>(width), V(0)) {}
+    RowRing(int width, V fill) : m_width(width), m_rows(3 * static_cast<std::size_t>(width), fill) {}
     V* operator[](int y) { return m_rows.data() + static_cast<std::size_t>(y % 3) * m_width; }
 
 private:
@@ -31,12 +31,23 @@ private:
     std::vector<V> m_rows;
 };
 
+// What the hysteresis needs to know of a suppressed value s, as bits.
+constexpr unsigned char kNotBelowLow = 1;  // !(s < low)
+constexpr unsigned char kNotBelowHigh = 2;  // s >= high
+constexpr unsigned char kAboveHigh = 4;     // s > high
+
+inline unsigned char thresholdFlags(float s, float low, float high) {
+    return static_cast<unsigned char>(int{!(s < low)} * kNotBelowLow | int{s >= high} * kNotBelowHigh |
+                                      int{s > high} * kAboveHigh);
+}
+
 // The row loops below are branch-free and read every neighbour
 // unconditionally, so that they vectorise; rows never overlap.
 
 // Step 1 for an interior row: magnitude and direction of each interior pixel.
-KVEL_WIDE_LOOP void magnitudeRow(const float* __restrict above, const float* __restrict row, const float* __restrict below, int w,
-                  float* __restrict magnitude, Direction* __restrict direction) {
+KVEL_WIDE_LOOP void magnitudeRow(const float* __restrict above, const float* __restrict row,
+                                 const float* __restrict below, int w, float* __restrict magnitude,
+                                 Direction* __restrict direction) {
     for (int x = 1; x < w - 1; ++x) {
         float alongY, alongX;
         derivativePair(above, row, below, x, alongY, alongX);
@@ -52,9 +63,10 @@ KVEL_WIDE_LOOP void magnitudeRow(const float* __restrict above, const float* __r
 }
 
 // Step 2 for an interior row: a magnitude below either neighbour across the
-// edge becomes 0.
-KVEL_WIDE_LOOP void suppressRow(const float* __restrict above, const float* __restrict row, const float* __restrict below,
-                 const Direction* __restrict direction, int w, float* __restrict suppressed) {
+// edge becomes 0; the result is kept as its threshold flags.
+KVEL_WIDE_LOOP void suppressRow(const float* __restrict above, const float* __restrict row,
+                                const float* __restrict below, const Direction* __restrict direction, int w, float low,
+                                float high, unsigned char* __restrict flags) {
     for (int x = 1; x < w - 1; ++x) {
         const float right = row[x + 1], left = row[x - 1];
         const float belowLeft = below[x - 1], belowMiddle = below[x], belowRight = below[x + 1];
@@ -63,34 +75,36 @@ KVEL_WIDE_LOOP void suppressRow(const float* __restrict above, const float* __re
         const float ahead = d == kAcrossX ? right : d == kDiagonalUp ? belowRight : d == kAcrossY ? belowMiddle : belowLeft;
         const float behind = d == kAcrossX ? left : d == kDiagonalUp ? aboveLeft : d == kAcrossY ? aboveMiddle : aboveRight;
         const float m = row[x];
-        suppressed[x] = (static_cast<int>(m < ahead) | static_cast<int>(m < behind)) ? 0.0f : m;
+        const float suppressed = (int{m < ahead} | int{m < behind}) ? 0.0f : m;
+        flags[x] = thresholdFlags(suppressed, low, high);
     }
 }
 
 // Step 3 for an interior row, one pass: strong pixels, and weak ones next to
 // a strong one.
-KVEL_WIDE_LOOP void hysteresisRow(const float* __restrict above, const float* __restrict row, const float* __restrict below, int w,
-                   float low, float high, unsigned char* __restrict out) {
+KVEL_WIDE_LOOP void hysteresisRow(const unsigned char* __restrict above, const unsigned char* __restrict row,
+                                  const unsigned char* __restrict below, int w, unsigned char* __restrict out) {
     out[0] = out[w - 1] = 0;
     for (int x = 1; x < w - 1; ++x) {
-        const int strongNeighbour = int{above[x - 1] > high} | int{above[x] > high} | int{above[x + 1] > high} |
-                                    int{row[x - 1] > high} | int{row[x + 1] > high} | int{below[x - 1] > high} |
-                                    int{below[x] > high} | int{below[x + 1] > high};
-        const float v = row[x];
-        out[x] = (int{!(v < low)} & (int{v >= high} | strongNeighbour)) ? 255 : 0;
+        const int neighbours = above[x - 1] | above[x] | above[x + 1] | row[x - 1] | row[x + 1] | below[x - 1] |
+                               below[x] | below[x + 1];
+        const int own = row[x];
+        out[x] = (own & kNotBelowLow) && ((own & kNotBelowHigh) || (neighbours & kAboveHigh)) ? 255 : 0;
     }
 }
 
 // The three steps run as a pipeline over the rows, each stage one row
 // behind the previous, so that only a few rows are ever held. Border rows
-// and columns of every stage are 0.
+// and columns have magnitude and suppressed value 0.
 template <class T>
 void detectEdgeRows(const ImageBase<T>& image, float low, unsigned char* edgeMap) {
     const int w = image.m_dim[0], h = image.m_dim[1], ch = image.m_channels;
-    RowRing<float> input(w), magnitude(w), suppressed(w);
-    RowRing<Direction> direction(w);
-    auto isBorder = [h](int y) { return y == 0 || y == h - 1; };
     const float high = 3 * low;
+    const unsigned char borderFlags = thresholdFlags(0, low, high);
+    RowRing<float> input(w, 0), magnitude(w, 0);
+    RowRing<Direction> direction(w, kAcrossX);
+    RowRing<unsigned char> flags(w, borderFlags);
+    auto isBorder = [h](int y) { return y == 0 || y == h - 1; };
     for (int y = 0; y < h + 3; ++y) {
         if (y < h) {
             const T* src = image.m_data + static_cast<std::size_t>(y) * image.m_stride;
@@ -107,13 +121,13 @@ void detectEdgeRows(const ImageBase<T>& image, float low, unsigned char* edgeMap
             else magnitudeRow(input[m - 1], input[m], input[m + 1], w, magnitude[m], direction[m]);
         }
         if (s >= 0 && s < h) {
-            if (isBorder(s)) std::fill(suppressed[s], suppressed[s] + w, 0.0f);
-            else suppressRow(magnitude[s - 1], magnitude[s], magnitude[s + 1], direction[s], w, suppressed[s]);
+            if (isBorder(s)) std::fill(flags[s], flags[s] + w, borderFlags);
+            else suppressRow(magnitude[s - 1], magnitude[s], magnitude[s + 1], direction[s], w, low, high, flags[s]);
         }
         if (e >= 0 && e < h) {
             unsigned char* out = edgeMap + static_cast<std::size_t>(e) * w;
             if (isBorder(e)) std::fill(out, out + w, 0);
-            else hysteresisRow(suppressed[e - 1], suppressed[e], suppressed[e + 1], w, low, high, out);
+            else hysteresisRow(flags[e - 1], flags[e], flags[e + 1], w, out);
         }
     }
 }

@@ -214,7 +214,7 @@ TEST(DetectEdges2D, MatchesPlainReferenceOnRandomImagesOfEveryType) {
         for (auto [w, h] : {std::pair{1, 4}, {2, 3}, {3, 3}, {17, 5}, {31, 23}}) {
             for (int channels : {1, 3}) {
                 auto image = imagetest::randomImage(type, w, h, 1, channels, seed++, 0, 120);
-                for (float low : {0.5f, 4.0f}) {
+                for (float low : {0.5f, 4.0f, 0.0f, -1.0f}) {
                     EXPECT_EQ(edges2D(*image, low), referenceEdges2D(*image, low))
                         << "type " << type << " " << w << "x" << h << " channels " << channels;
                 }
