@@ -133,16 +133,15 @@ void resolve(const exactCollisionTransporter& event) {
     if (removed & kBallRemoved) renumber(balls);
 }
 
+// Contacts one at a time in time order, then the rest of the motion. When no
+// pair is left to test (the last ball was just taken), the rest of the motion
+// is still made.
 void resolveContacts() {
     const std::size_t eventLimit = kEventsPerRecord * collisionRecords.size() + kEventAllowance;
     std::size_t events = 0;
-    bool first = true;
     bool settled = false;
-    for (;;) {
-        const bool found = findCollisions(&collisionRecords, &exactCollisions);
-        if (!((found && !settled) || first)) break;
-        if (events == eventLimit) break;
-        first = false;
+    while (!settled && events < eventLimit) {
+        findCollisions(&collisionRecords, &exactCollisions);
         const int k = earliestCollision(&exactCollisions);
         if (k == -1) {
             moveAllBy(1.0);
@@ -153,7 +152,6 @@ void resolveContacts() {
         }
         exactCollisions.clear();
     }
-    exactCollisions.clear();
 }
 
 void feedRadar() {

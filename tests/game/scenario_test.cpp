@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "game/collision.h"
 #include "scene/ball.h"
 #include "scene/enemy.h"
 #include "scene/finish.h"
@@ -266,6 +267,51 @@ TEST_F(ScenarioReader, BadRecordsAreSkippedAndTheRestRead) {
     read("ball:\r\n150\r\n25\r\n1\r\nball:\r\n10\r\n25\r\n1\r\nfinish:\r\n5\r\n");
     EXPECT_EQ(balls.size(), 1u);
     EXPECT_TRUE(finishes.empty());
+}
+
+TEST(ShippedScenario, PutsTwentyFiveBallsThreeEnemiesAndThreeFinishesOnTheValleyFloor) {
+    auto valley = testworld::InstalledTerrain::shippedValley(GAME_DATA_DIR);
+    ASSERT_NE(valley, nullptr);
+    std::ifstream file(std::string(GAME_DATA_DIR) + "/in.conf");
+    const ScenarioFile parsed = parseScenario(file);
+    EXPECT_TRUE(parsed.problems.empty());
+
+    std::deque<tide::ball*> balls;
+    std::deque<tide::Finish*> finishes;
+    std::deque<tide::submarine*> enemies;
+    tide::readScenario(&balls, &finishes, &enemies, std::string(GAME_DATA_DIR) + "/in.conf");
+    EXPECT_EQ(balls.size(), 25u);
+    EXPECT_EQ(enemies.size(), 3u);
+    EXPECT_EQ(finishes.size(), 3u);
+    // On the floor, not on the ridges: every object rests low in the valley.
+    std::deque<tide::mrObject*> all(balls.begin(), balls.end());
+    all.insert(all.end(), enemies.begin(), enemies.end());
+    all.insert(all.end(), finishes.begin(), finishes.end());
+    for (tide::mrObject* o : all) {
+        EXPECT_GT(o->getPosition().y, 1.0);
+        EXPECT_LT(o->getPosition().y, 9.0);
+    }
+    for (tide::mrObject* o : all) delete o;
+}
+
+TEST(ShippedScenario, ADropThatTheSweepMissesStillRestsOnTheFloor) {
+    auto valley = testworld::InstalledTerrain::shippedValley(GAME_DATA_DIR);
+    ASSERT_NE(valley, nullptr);
+    // At 62 % / 74 % the floor slopes gently (heights 2.19 to 2.5) and the
+    // sweep of a radius-1 sphere finds no contact there.
+    const Vector3 start(0.62 * 80, 30, 0.74 * 40);
+    ASSERT_TRUE(terrainSweep(start, Vector3(0, -30, 0), 1.0).equals(0, -30, 0));
+
+    const std::string path = ::testing::TempDir() + "scenario_test_gentle.conf";
+    std::ofstream(path) << "ball:\n62\n74\n1\n";
+    std::deque<tide::ball*> balls;
+    std::deque<tide::Finish*> finishes;
+    std::deque<tide::submarine*> enemies;
+    tide::readScenario(&balls, &finishes, &enemies, path);
+    std::remove(path.c_str());
+    ASSERT_EQ(balls.size(), 1u);
+    EXPECT_NEAR(balls[0]->getPosition().y, 2.5 + 1, 0.2);
+    delete balls[0];
 }
 
 }  // namespace

@@ -213,6 +213,14 @@ TEST_F(UpdateTest, DeliveryThenPickUpInOneFrameLeavesTheDeliveredBallWithoutReco
     EXPECT_EQ(other->getTransporter(), nullptr);
 }
 
+TEST_F(UpdateTest, TakingTheLastBallKeepsTheRestOfTheMotion) {
+    cruise(*vessel);
+    addBall({10.3, 15, 10});
+    stepWorld(1000);
+    EXPECT_EQ(vessel->carriedCount(), 1);
+    expectVector(vessel->getPosition(), 11, 15, 10);
+}
+
 TEST_F(UpdateTest, ManyContactsInOneFrameAreAllResolved) {
     cruise(*vessel);
     for (int i = 0; i < 40; ++i) cruise(*vessel);  // as fast as it goes: 2 units per second
