@@ -45,6 +45,9 @@ void addRecords(const Queue& queue, unsigned dt) {
 // Shortens the motion to what the terrain and the walls allow; true when
 // either of them shortened it.
 bool clipToWorld(collisionTransporter& r) {
+    // Neither the terrain nor a wall ever shortens a standing sphere's motion
+    // (most records are balls at rest), so such a record is not swept.
+    if (r.motion.equals(0, 0, 0)) return false;
     bool shortened = false;
     const Vector3 overTerrain = terrainSweep(r.position, r.motion, r.radius);
     if (r.motion.length() - overTerrain.length() > 1e-14) {
