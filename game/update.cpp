@@ -131,7 +131,8 @@ void resolve(const exactCollisionTransporter& event) {
     *b = responseB;
     *a = responseA;
 
-    const int removed = settleResponse(a, ownerA, kindA) | settleResponse(b, ownerB, kindB);
+    int removed = settleResponse(a, ownerA, kindA);
+    removed |= settleResponse(b, ownerB, kindB);
     if (removed & kBulletRemoved) renumber(bullets);
     if (removed & kBallRemoved) renumber(balls);
 }
