@@ -93,21 +93,15 @@ bool enemy::step(unsigned dt) {
 }
 
 void enemy::chooseTarget(std::deque<mrObject*>* candidates) {
+    target = nullptr;
     const int n = carriedCount();
     const int r = std::rand();
-    target = nullptr;
-    if (n >= kChainLimit) return;
-    const bool wantFinish = n > 0 && r % (kChainLimit - n) > 2;
-    const int wantedKind = wantFinish ? kKindFinish : kKindBall;
-    mrObject* choice = nullptr;
-    for (mrObject* c : *candidates) {
-        if (c->getKind() == wantedKind) {
-            choice = c;
-            break;
-        }
-    }
-    std::rand();  // the second draw picks among the choices, of which there is at most one
-    target = choice;
+    if (n >= kChainLimit) return;  // the next step reports no target, and asks again
+    // The more it carries, the less often it heads for a finish; from 7 on, never.
+    const int wantedKind = (n > 0 && r % (kChainLimit - n) > 2) ? kKindFinish : kKindBall;
+    const auto first = std::find_if(candidates->begin(), candidates->end(),
+                                    [wantedKind](mrObject* c) { return c->getKind() == wantedKind; });
+    if (first != candidates->end()) target = *first;
 }
 
 }  // namespace tide
