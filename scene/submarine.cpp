@@ -18,7 +18,7 @@ constexpr double kAlignTolerance = 1e-9;
 }  // namespace
 
 submarine::submarine(Vector3 position, Vector3 direction, double radius)
-    : mrObject(position, direction, radius), walkCursor(carried.end()) {
+    : mrObject(position, direction, radius) {
     // A vessel without a direction could never move horizontally or steer;
     // it travels along its heading instead.
     if (direction.length() == 0.0) {
