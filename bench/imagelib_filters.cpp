@@ -63,10 +63,11 @@ template <class Run>
 void compareWithElementwise(benchmark::State& state, bool gradient, Run run) {
     const double peer = elementwiseSeconds(gradient);
     std::unique_ptr<KVEL::Image> out = output(gradient ? 2 : 1);
+    const std::clock_t start = std::clock();
     for (auto _ : state) benchmark::DoNotOptimize(run(out.get()));
+    const double ours = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC / static_cast<double>(state.iterations());
     state.counters["elementwise_ms"] = 1000 * peer;
-    state.counters["speedup_vs_elementwise"] =
-        benchmark::Counter(peer * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["speedup_vs_elementwise"] = peer / ours;
 }
 
 void BM_Filter3x3Float2048(benchmark::State& state) {

@@ -63,27 +63,44 @@ inline int croppedExtent(int n, int crop) {
     return n - 2 * crop > 0 ? n - 2 * crop : 0;
 }
 
-// acc[x] += weight * data[offset + x] for x in [from, to). Offsets, not
-// shifted pointers: a shift left of the buffer start would be undefined.
+// acc[x] += weights[i] * data[offsets[i] + x] for each tap i in turn, x in
+// [from, to). Three taps share one pass over acc; every element still adds
+// its terms one by one in tap order, so the sums are those of the plain loop.
+// Offsets, not shifted pointers: a shift left of the buffer start would be
+// undefined.
 template <class T>
-inline void accumulate(float* __restrict acc, const T* __restrict data, int offset, float weight, int from, int to) {
-    for (int x = from; x < to; ++x) acc[x] += weight * static_cast<float>(data[offset + x]);
+void accumulate(float* __restrict acc, const T* __restrict data, const int* offsets, const float* weights, int taps,
+                int from, int to) {
+    int i = 0;
+    for (; i + 3 <= taps; i += 3) {
+        const int o0 = offsets[i], o1 = offsets[i + 1], o2 = offsets[i + 2];
+        const float w0 = weights[i], w1 = weights[i + 1], w2 = weights[i + 2];
+        for (int x = from; x < to; ++x) {
+            float sum = acc[x] + w0 * static_cast<float>(data[o0 + x]);
+            sum = sum + w1 * static_cast<float>(data[o1 + x]);
+            acc[x] = sum + w2 * static_cast<float>(data[o2 + x]);
+        }
+    }
+    for (; i < taps; ++i) {
+        for (int x = from; x < to; ++x) acc[x] += weights[i] * static_cast<float>(data[offsets[i] + x]);
+    }
 }
 
 template <class T, class U>
 void convolve(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel, int size, ValueRange& range) {
     const int w = src.m_dim[0], h = src.m_dim[1], r = (size - 1) / 2;
-    struct Tap {
-        int dy, dx;
-        float weight;
-    };
-    std::vector<Tap> taps;
+    std::vector<int> relative, offsets;
+    std::vector<float> weights;
     for (int l = -r; l <= r; ++l) {
         for (int m = -r; m <= r; ++m) {
             const float k = kernel[(r + m) + size * (r + l)];
-            if (k != 0) taps.push_back({l, m, k});
+            if (k == 0) continue;
+            relative.push_back(l * w + m);
+            weights.push_back(k);
         }
     }
+    const int taps = static_cast<int>(weights.size());
+    offsets.resize(relative.size());
     std::vector<float> acc(static_cast<std::size_t>(w));
     const int from = r, to = w - r;
     U* dst = out.m_data;
@@ -91,9 +108,8 @@ void convolve(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel, i
         for (int y = 0; y < h; ++y) {
             std::fill(acc.begin(), acc.end(), 0.0f);
             if (y >= r && y < h - r) {
-                for (const Tap& tap : taps) {
-                    accumulate(acc.data(), src.m_data, (z * h + y + tap.dy) * w + tap.dx, tap.weight, from, to);
-                }
+                for (int i = 0; i < taps; ++i) offsets[i] = (z * h + y) * w + relative[i];
+                accumulate(acc.data(), src.m_data, offsets.data(), weights.data(), taps, from, to);
             }
             for (int x = 0; x < w; ++x) {
                 range.add(acc[x]);
@@ -111,18 +127,21 @@ void gradientRow(const T* slice, int w, int channelStep, int y, const float* ker
     std::fill(first + from, first + to, 0.0f);
     std::fill(second + from, second + to, 0.0f);
     for (int row = 0; row < 3; ++row) {
+        int a[3], b[3];
         for (int col = 0; col < 3; ++col) {
-            const float k = kernel[row * 3 + col];
-            const int a = ((y + row - 1) * w + (col - 1)) * channelStep;
-            const int b = ((y + col - 1) * w + (row - 1)) * channelStep;
-            if (channelStep == 1) {
-                accumulate(first, slice, a, k, from, to);
-                accumulate(second, secondSlice, b, k, from, to);
-            } else {
-                for (int x = from; x < to; ++x) {
-                    first[x] += k * static_cast<float>(slice[a + x * channelStep]);
-                    second[x] += k * static_cast<float>(secondSlice[b + x * channelStep]);
-                }
+            a[col] = ((y + row - 1) * w + (col - 1)) * channelStep;
+            b[col] = ((y + col - 1) * w + (row - 1)) * channelStep;
+        }
+        const float* k = kernel + row * 3;
+        if (channelStep == 1) {
+            accumulate(first, slice, a, k, 3, from, to);
+            accumulate(second, secondSlice, b, k, 3, from, to);
+            continue;
+        }
+        for (int col = 0; col < 3; ++col) {
+            for (int x = from; x < to; ++x) {
+                first[x] += k[col] * static_cast<float>(slice[a[col] + x * channelStep]);
+                second[x] += k[col] * static_cast<float>(secondSlice[b[col] + x * channelStep]);
             }
         }
     }
@@ -199,12 +218,16 @@ void gradientVolume(const ImageBase<T>& src, ImageBase<U>& out, const float* ker
                 std::fill(v.begin(), v.end(), 0.0f);
                 for (int a = 0; a < 3; ++a) {
                     for (int b = 0; b < 3; ++b) {
+                        int ot[3], ou[3], ov[3];
                         for (int c = 0; c < 3; ++c) {
-                            const float k = kernel[(a * 3 + b) * 3 + c];
-                            accumulate(t.data(), src.m_data, at(c - 1, y + b - 1, z + a - 1), k, 1, w - 1);
-                            accumulate(u.data(), src.m_data, at(c - 1, y + a - 1, z + b - 1), k, 1, w - 1);
-                            accumulate(v.data(), src.m_data, at(a - 1, y + b - 1, z + c - 1), k, 1, w - 1);
+                            ot[c] = at(c - 1, y + b - 1, z + a - 1);
+                            ou[c] = at(c - 1, y + a - 1, z + b - 1);
+                            ov[c] = at(a - 1, y + b - 1, z + c - 1);
                         }
+                        const float* k = kernel + (a * 3 + b) * 3;
+                        accumulate(t.data(), src.m_data, ot, k, 3, 1, w - 1);
+                        accumulate(u.data(), src.m_data, ou, k, 3, 1, w - 1);
+                        accumulate(v.data(), src.m_data, ov, k, 3, 1, w - 1);
                     }
                 }
             }
