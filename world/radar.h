@@ -44,14 +44,13 @@ public:
     Polygon* playerArrow() const { return arrow; }
     double centreOffsetU() const { return offsetU; }
     double centreOffsetV() const { return offsetV; }
-    double pictureAspect() const { return aspect; }
     // The map's rotation in degrees: the heading's angle from +x towards +z.
     double headingAngle() const;
 
-    // The small map's origin sits 0.0075 above the map's own centre line.
+private:
+    // Map and markers sit this far below the radar's origin.
     static constexpr double kCentreDrop = 0.0075;
 
-private:
     void drawMarker(const Vector3& at) const;
 
     double offsetV = 0.0;
