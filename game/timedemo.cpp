@@ -46,10 +46,10 @@ void timedemoDisplay() {
         if (keepLast && totals.frames == framesWanted) keepFrame();
     }
     glutSwapBuffers();
-    if (countsAsFrame && totals.frames == framesWanted) {
-        totals.seconds = secondsSince(runStart);
-        glutLeaveMainLoop();
-    }
+    if (!countsAsFrame) return;
+    // Kept up to date, so a run cut short by closing the window still reports.
+    totals.seconds = secondsSince(runStart);
+    if (totals.frames == framesWanted) glutLeaveMainLoop();
 }
 
 }  // namespace
