@@ -12,7 +12,6 @@ namespace tide {
 
 namespace {
 constexpr double kSubmarineMaxSpeed = 2.0;
-constexpr double kLabelCharacterWidth = 0.03;  // overlay units per character
 constexpr double kChainGap = 0.001;
 constexpr double kAlignTolerance = 1e-9;
 }  // namespace
@@ -68,9 +67,18 @@ void submarine::updateScoreLabel() {
     labelLength = static_cast<int>(labelText.size());
 }
 
+// Glyphs advance a fixed number of pixels, so the step in overlay units
+// depends on the window's width: a fixed step would let longer scores end
+// short of x. The projection's x scale turns pixels into overlay units.
 void submarine::drawScoreLabel(double x, double y) {
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    GLdouble projection[16];
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    const double pixelsPerUnit = projection[0] * viewport[2] / 2.0;
+    const double characterStep = pixelsPerUnit > 0 ? Fonts::kAdvancePixels / pixelsPerUnit : 0.0;
     glPushMatrix();
-    scoreLabel->setTranslation(x - (labelLength - 1) * kLabelCharacterWidth, y, 0);
+    scoreLabel->setTranslation(x - (labelLength - 1) * characterStep, y, 0);
     scoreLabel->draw();
     glPopMatrix();
 }

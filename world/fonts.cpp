@@ -11,7 +11,6 @@ namespace tide {
 namespace {
 
 constexpr int kListCount = 128;  // one list name per 7-bit character code
-constexpr float kAdvance = 10.0f;  // 8 pixels of glyph, 2 of spacing
 constexpr float kBaselineRow = 2.0f;  // rows below the baseline, for descenders
 
 bool printable(unsigned char c) { return c >= kFirstGlyph && c <= kLastGlyph; }
@@ -31,7 +30,7 @@ void Fonts::reset() {
     if (glyphBase == 0) return;  // no list names to be had: the text stays blank
     for (int c = kFirstGlyph; c <= kLastGlyph; ++c) {
         glNewList(static_cast<GLuint>(glyphBase + c), GL_COMPILE);
-        glBitmap(8, kGlyphRows, 0, kBaselineRow, kAdvance, 0, glyphBitmaps[c - kFirstGlyph]);
+        glBitmap(8, kGlyphRows, 0, kBaselineRow, static_cast<float>(Fonts::kAdvancePixels), 0, glyphBitmaps[c - kFirstGlyph]);
         glEndList();
     }
 }

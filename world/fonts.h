@@ -11,6 +11,8 @@ namespace tide {
 // and the inherited draw() places the raster position and sets the colour.
 class Fonts : public rObject {
 public:
+    static constexpr int kAdvancePixels = 10;  // 8 pixels of glyph, 2 of spacing
+
     int glyphBase = 0;            // first of 128 list names, one per character code
     std::string* text = nullptr;  // not owned
 
