@@ -1,6 +1,7 @@
 // Value mappings: inversion, window/level, export to bytes and shorts, centre of mass.
 
 #include "imagelib/element_types.h"
+#include "imagelib/simd_dispatch.h"
 
 #include <cstdio>
 #include <cstring>
@@ -52,12 +53,26 @@ static long long exportExtent(int n, bool powerOfTwo) {
 
 // (value - low) * top / (high - low), clamped to [0, top]; a not-a-number
 // (low == high at value == low) maps to 0 instead of an undefined conversion.
+// Branch-free, so that the row loop below vectorises.
 template <class Out>
 static inline Out scaleToRange(float value, float low, float range, float top) {
     float s = (value - low) * top / range;
-    if (s < 0) s = 0;
-    if (s > top) s = top;
-    return s == s ? static_cast<Out>(s) : Out(0);
+    s = s > 0 ? s : 0;  // also not-a-number
+    s = s < top ? s : top;
+    return static_cast<Out>(static_cast<int>(s));
+}
+
+// n elements of one channel, `step` apart in both buffers, mapped to 0..top.
+template <class Out, class T>
+KVEL_WIDE_LOOP static void scaleRow(const T* __restrict src, int step, int n, float low, float range, float top,
+                                    Out* __restrict dst) {
+    if (step == 1) {
+        for (int x = 0; x < n; ++x) dst[x] = scaleToRange<Out>(static_cast<float>(src[x]), low, range, top);
+    } else {
+        for (int x = 0; x < n; ++x) {
+            dst[x * step] = scaleToRange<Out>(static_cast<float>(src[x * step]), low, range, top);
+        }
+    }
 }
 
 template <class Out, class T>
@@ -69,7 +84,9 @@ static Out* exportScaled(const ImageBase<T>& image, Out* buffer, bool powerOfTwo
     const std::size_t size = static_cast<std::size_t>(w * h * d * ch);
     if (!buffer) buffer = new (std::nothrow) Out[size > 0 ? size : 1];
     if (!buffer) return nullptr;
-    std::memset(buffer, 0, sizeof(Out) * size);
+    // Without padding every element of the output is written below.
+    const bool padded = w != image.m_dim[0] || h != image.m_dim[1] || d != image.m_dim[2];
+    if (padded || !image.m_data) std::memset(buffer, 0, sizeof(Out) * size);
     if (!image.m_data) return buffer;
     for (int c = 0; c < ch; ++c) {
         const float low = image.m_channel_windows[c].low;
@@ -78,9 +95,7 @@ static Out* exportScaled(const ImageBase<T>& image, Out* buffer, bool powerOfTwo
             for (int y = 0; y < image.m_dim[1]; ++y) {
                 const T* src = image.m_data + c + y * image.m_stride + z * image.m_slice_size;
                 Out* dst = buffer + c + (w * (y + h * z)) * ch;
-                for (int x = 0; x < image.m_dim[0]; ++x) {
-                    dst[x * ch] = scaleToRange<Out>(static_cast<float>(src[x * ch]), low, range, top);
-                }
+                scaleRow(src, ch, image.m_dim[0], low, range, top, dst);
             }
         }
     }
@@ -115,9 +130,14 @@ unsigned char* ImageBase<T>::sliceToBytes(unsigned char* buffer, int slice, int 
     const float range = m_channel_windows[channel].high - low;
     for (int y = 0; y < m_dim[1]; ++y) {
         const T* src = m_data + channel + y * m_stride + z * m_slice_size;
+        const int n = m_dim[0];
         unsigned char* dst = buffer + w * y;
-        for (int x = 0; x < m_dim[0]; ++x) {
-            dst[x] = scaleToRange<unsigned char>(static_cast<float>(src[x * m_channels]), low, range, 255.0f);
+        if (m_channels == 1) {
+            scaleRow(src, 1, n, low, range, 255.0f, dst);
+        } else {
+            for (int x = 0; x < n; ++x) {
+                dst[x] = scaleToRange<unsigned char>(static_cast<float>(src[x * m_channels]), low, range, 255.0f);
+            }
         }
     }
     return buffer;

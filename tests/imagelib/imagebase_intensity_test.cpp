@@ -21,7 +21,8 @@ std::unique_ptr<ImageBase<T>> patterned(int w, int h, int d, int c) {
     return image;
 }
 
-const int kShapes[][4] = {{1, 1, 1, 1}, {2, 3, 1, 3}, {3, 2, 2, 2}, {17, 5, 3, 1}, {17, 2, 1, 4}};
+// Widths past 64 run the vectorised row loops as well as their remainders.
+const int kShapes[][4] = {{1, 1, 1, 1}, {2, 3, 1, 3}, {3, 2, 2, 2}, {17, 5, 3, 1}, {17, 2, 1, 4}, {67, 3, 2, 1}, {70, 2, 1, 2}};
 
 // (value - low) * top / (high - low), clamped and truncated, not-a-number 0.
 float referenceScale(float v, float low, float high, float top) {
