@@ -4,6 +4,7 @@
 #include "imagelib/element_types.h"
 #include "imagelib/interpolation.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -134,6 +135,70 @@ Image* ImageBase<T>::resample2D(int newWidth, int newHeight, Image* out) {
     return out;
 }
 
+// Copies an nA x nB block of voxels (ch elements each), voxel (a, b) at
+// src + a*ch + b*srcStepB, to dst + a*dstStepA + b*dstStepB, where dstStepB is
+// ch or -ch. Going through a small buffer, reads run along a and writes
+// along b, so neither side strides across power-of-two rows that would
+// evict each other from the cache.
+template <class T>
+static void transposeBlock(const T* src, std::ptrdiff_t srcStepB, T* dst, std::ptrdiff_t dstStepA,
+                           std::ptrdiff_t dstStepB, int nA, int nB, int ch, T* buffer) {
+    if (ch == 1) {
+        for (int b = 0; b < nB; ++b) {
+            const T* s = src + b * srcStepB;
+            for (int a = 0; a < nA; ++a) buffer[a * nB + b] = s[a];
+        }
+        for (int a = 0; a < nA; ++a) {
+            const T* row = buffer + a * nB;
+            T* d = dst + a * dstStepA;
+            if (dstStepB == 1) std::copy(row, row + nB, d);
+            else std::reverse_copy(row, row + nB, d - (nB - 1));
+        }
+        return;
+    }
+    for (int b = 0; b < nB; ++b) {
+        const T* s = src + b * srcStepB;
+        for (int a = 0; a < nA; ++a) {
+            for (int c = 0; c < ch; ++c) buffer[(a * nB + b) * ch + c] = s[a * ch + c];
+        }
+    }
+    for (int a = 0; a < nA; ++a) {
+        T* d = dst + a * dstStepA;
+        for (int b = 0; b < nB; ++b) {
+            for (int c = 0; c < ch; ++c) d[b * dstStepB + c] = buffer[(a * nB + b) * ch + c];
+        }
+    }
+}
+
+// Old voxel (x, y, z) of one X x Y x Z frame goes to dst + x*step[0] +
+// y*step[1] + z*step[2] (steps in the rotated layout).
+template <class T>
+static void rotateFrame(const T* src, int X, int Y, int Z, int ch, int axis, const std::ptrdiff_t step[3], T* dst) {
+    const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(X) * ch, slice = row * Y;
+    if (axis == 0) {  // rows stay rows
+        for (int z = 0; z < Z; ++z) {
+            for (int y = 0; y < Y; ++y) std::copy(src + y * row + z * slice, src + (y + 1) * row + z * slice, dst + y * step[1] + z * step[2]);
+        }
+        return;
+    }
+    constexpr int kTile = 32;
+    std::vector<T> buffer(static_cast<std::size_t>(kTile) * kTile * ch);
+    // Axis 2 turns old x against y within each slice; axis 1 turns x against
+    // z within each row plane.
+    const int nOuter = axis == 2 ? Z : Y, nB = axis == 2 ? Y : Z;
+    const std::ptrdiff_t outerSrc = axis == 2 ? slice : row, outerDst = axis == 2 ? step[2] : step[1];
+    const std::ptrdiff_t srcStepB = axis == 2 ? row : slice, dstStepB = axis == 2 ? step[1] : step[2];
+    for (int o = 0; o < nOuter; ++o) {
+        for (int b0 = 0; b0 < nB; b0 += kTile) {
+            for (int a0 = 0; a0 < X; a0 += kTile) {
+                transposeBlock(src + o * outerSrc + a0 * ch + b0 * srcStepB, srcStepB,
+                               dst + o * outerDst + a0 * step[0] + b0 * dstStepB, step[0], dstStepB,
+                               std::min(kTile, X - a0), std::min(kTile, nB - b0), ch, buffer.data());
+            }
+        }
+    }
+}
+
 template <class T>
 void ImageBase<T>::rotate(int axis) {
     if (axis < 0 || axis > 2) {
@@ -161,25 +226,17 @@ void ImageBase<T>::rotate(int axis) {
         }
         const int ch = m_channels;
         // Destination steps of a unit move in old x, y and z.
-        int stepX, stepY, stepZ, origin;
+        std::ptrdiff_t step[3], origin;
         if (axis == 0) {  // (x, y, z) -> (x, z, Y-1-y)
-            stepX = ch; stepY = -m_slice_size; stepZ = m_stride; origin = (Y - 1) * m_slice_size;
+            step[0] = ch, step[1] = -m_slice_size, step[2] = m_stride, origin = (Y - 1) * m_slice_size;
         } else if (axis == 1) {  // (x, y, z) -> (Z-1-z, y, x)
-            stepX = m_slice_size; stepY = m_stride; stepZ = -ch; origin = (Z - 1) * ch;
+            step[0] = m_slice_size, step[1] = m_stride, step[2] = -ch, origin = (Z - 1) * ch;
         } else {  // (x, y, z) -> (y, X-1-x, z)
-            stepX = -m_stride; stepY = ch; stepZ = m_slice_size; origin = (X - 1) * m_stride;
+            step[0] = -m_stride, step[1] = ch, step[2] = m_slice_size, origin = static_cast<std::ptrdiff_t>(X - 1) * m_stride;
         }
         for (int t = 0; t < m_dim[3]; ++t) {
-            const T* src = m_data + t * m_frame_size;
-            T* frame = rotated + t * m_frame_size + origin;
-            for (int z = 0; z < Z; ++z) {
-                for (int y = 0; y < Y; ++y) {
-                    T* dst = frame + z * stepZ + y * stepY;
-                    for (int x = 0; x < X; ++x, src += ch, dst += stepX) {
-                        for (int c = 0; c < ch; ++c) dst[c] = src[c];
-                    }
-                }
-            }
+            const std::size_t frame = static_cast<std::size_t>(t) * m_frame_size;
+            rotateFrame(m_data + frame, X, Y, Z, ch, axis, step, rotated + frame + origin);
         }
         freeData();
         m_data = rotated;

@@ -15,9 +15,12 @@ namespace {
 struct Extents {
     int w, h, d, t, c;
 };
-// Awkward sizes: single columns, odd widths, several channels and frames.
+// Awkward sizes: single columns, odd widths, several channels and frames,
+// and extents past the 32-voxel tiles of the rotation and the vector widths
+// of the row loops.
 const Extents kShapes[] = {{1, 1, 1, 1, 1}, {2, 3, 1, 1, 1}, {3, 2, 2, 1, 3}, {17, 5, 3, 2, 2},
-                           {17, 4, 1, 1, 4}, {6, 6, 4, 1, 1}};
+                           {17, 4, 1, 1, 4}, {6, 6, 4, 1, 1}, {70, 35, 2, 1, 1}, {34, 2, 33, 1, 1},
+                           {33, 3, 34, 1, 2}};
 
 template <class T>
 std::unique_ptr<ImageBase<T>> patterned(const Extents& e, unsigned seed = 1) {
