@@ -13,7 +13,8 @@ run_suite() {  # run_suite BUILD_DIR CMAKE_ARGS...
     shift
     cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
     cmake --build "$dir" -j "$jobs"
-    (cd "$dir" && xvfb-run -a -s "-screen 0 1280x1024x24" \
+    # A random first display number keeps two runs on one machine off each other's server.
+    (cd "$dir" && xvfb-run -a -n $((200 + RANDOM % 600)) -s "-screen 0 1280x1024x24" \
         ctest --output-on-failure -j "$jobs" --timeout 600)
 }
 
