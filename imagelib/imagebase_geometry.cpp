@@ -3,6 +3,7 @@
 #include "imagelib/aligned_buffer.h"
 #include "imagelib/element_types.h"
 #include "imagelib/interpolation.h"
+#include "imagelib/simd_dispatch.h"
 
 #include <algorithm>
 #include <climits>
@@ -12,6 +13,34 @@
 #include <vector>
 
 namespace KVEL {
+
+// Adds input row `row` to the sums of one output row: element (x, c) gains
+// the fx input elements of its block, in x order. The common shapes get
+// loops the compiler can vectorise.
+template <class T>
+KVEL_WIDE_LOOP static void addBlockRow(const T* __restrict row, int fx, int ch, int outW, float* __restrict sums) {
+    if (fx == 1) {
+        for (int i = 0; i < outW * ch; ++i) sums[i] += static_cast<float>(row[i]);
+    } else if (fx == 2 && ch == 1) {
+        for (int x = 0; x < outW; ++x) {
+            sums[x] += static_cast<float>(row[2 * x]);
+            sums[x] += static_cast<float>(row[2 * x + 1]);
+        }
+    } else {
+        for (int x = 0; x < outW; ++x) {
+            float* sum = sums + x * ch;
+            const T* block = row + x * fx * ch;
+            for (int a = 0; a < fx; ++a) {
+                for (int c = 0; c < ch; ++c) sum[c] += static_cast<float>(block[a * ch + c]);
+            }
+        }
+    }
+}
+
+template <class T>
+KVEL_WIDE_LOOP static void storeMeans(const float* __restrict sums, int n, float blockSize, T* __restrict out) {
+    for (int i = 0; i < n; ++i) out[i] = toElement<T>(sums[i] / blockSize);
+}
 
 template <class T>
 Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool toNewImage) {
@@ -40,18 +69,12 @@ Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool toNewImage)
                         for (int b = 0; b < fy; ++b) {
                             const T* row = m_data + (t * ft + d) * m_frame_size + (z * fz + g) * m_slice_size +
                                            (y * fy + b) * m_stride;
-                            for (int x = 0; x < outW; ++x) {
-                                float* sum = sums.data() + x * ch;
-                                const T* block = row + x * fx * ch;
-                                for (int a = 0; a < fx; ++a) {
-                                    for (int c = 0; c < ch; ++c) sum[c] += static_cast<float>(block[a * ch + c]);
-                                }
-                            }
+                            addBlockRow(row, fx, ch, outW, sums.data());
                         }
                     }
                 }
                 T* out = target->m_data + t * target->m_frame_size + z * target->m_slice_size + y * outRow;
-                for (int i = 0; i < outRow; ++i) out[i] = toElement<T>(sums[i] / blockSize);
+                storeMeans(sums.data(), outRow, blockSize, out);
             }
         }
     }
