@@ -6,15 +6,16 @@
 
 namespace testgl {
 
-// Where something was drawn over a black background: the bounding box and
-// the centroid of every pixel that is not black.
+// Where something was drawn: the bounding box and the centroid of the pixels
+// that match (by default, every pixel that is not black background).
 struct LitRegion {
     int count = 0;
     int minX = 0, maxX = -1, minY = 0, maxY = -1;
     double centreX = 0, centreY = 0;
 };
 
-inline LitRegion litRegion() {
+template <class Match>
+LitRegion regionWhere(Match matches) {
     const std::vector<Rgb> pixels = readPixels(0, 0, kWidth, kHeight);
     LitRegion r;
     r.minX = kWidth;
@@ -22,7 +23,7 @@ inline LitRegion litRegion() {
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
             const Rgb& p = pixels[static_cast<std::size_t>(y) * kWidth + x];
-            if (p.r == 0 && p.g == 0 && p.b == 0) continue;
+            if (!matches(p)) continue;
             ++r.count;
             if (x < r.minX) r.minX = x;
             if (x > r.maxX) r.maxX = x;
@@ -37,6 +38,14 @@ inline LitRegion litRegion() {
         r.centreY /= r.count;
     }
     return r;
+}
+
+inline LitRegion litRegion() {
+    return regionWhere([](const Rgb& p) { return p.r != 0 || p.g != 0 || p.b != 0; });
+}
+
+inline LitRegion regionOfColour(Rgb colour) {
+    return regionWhere([colour](const Rgb& p) { return p == colour; });
 }
 
 }  // namespace testgl

@@ -12,6 +12,7 @@
 #include "scene/finish.h"
 #include "scene/polygon.h"
 #include "support/gl_context.h"
+#include "support/lit_region.h"
 
 using tide::Radar;
 using testgl::Rgb;
@@ -96,30 +97,6 @@ protected:
     GLuint texture = 0;
 };
 
-// Centroid of the pixels of one colour.
-struct Spot {
-    int count = 0;
-    double x = 0, y = 0;
-};
-
-Spot spotOf(Rgb colour) {
-    const std::vector<Rgb> pixels = testgl::readPixels(0, 0, testgl::kWidth, testgl::kHeight);
-    Spot s;
-    for (int y = 0; y < testgl::kHeight; ++y) {
-        for (int x = 0; x < testgl::kWidth; ++x) {
-            if (!(pixels[static_cast<std::size_t>(y) * testgl::kWidth + x] == colour)) continue;
-            ++s.count;
-            s.x += x;
-            s.y += y;
-        }
-    }
-    if (s.count > 0) {
-        s.x /= s.count;
-        s.y /= s.count;
-    }
-    return s;
-}
-
 double degreesMod360(double a) {
     const double m = std::fmod(a, 360.0);
     return m < 0 ? m + 360.0 : m;
@@ -192,10 +169,10 @@ TEST_F(RadarTest, WhatLiesAheadShowsStraightAboveTheArrowForEveryHeading) {
         addBall(kValleyMiddle + heading * 8.0, 15);  // 8 units ahead: 0.1 up on the map
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         show(*radar, heading);
-        const Spot marker = spotOf(kGreen);
+        const testgl::LitRegion marker = testgl::regionOfColour(kGreen);
         ASSERT_GT(marker.count, 10);
-        EXPECT_NEAR(marker.x, 320.0, 4.0);
-        EXPECT_NEAR(marker.y, 240.0 + 48.0, 4.0);
+        EXPECT_NEAR(marker.centreX, 320.0, 4.0);
+        EXPECT_NEAR(marker.centreY, 240.0 + 48.0, 4.0);
         delete balls.back();
         balls.pop_back();
     }
@@ -251,8 +228,8 @@ TEST_F(RadarTest, MarkersLineUpWithTheMapWhenTheWidthIsNoWholeMultipleOfTheHeigh
     // The map is 256 / 600 wide and 1 high around its centre, 0.0075 below the origin.
     const double cornerX = 0.66665 + 0.5 * 256.0 / 600.0;
     const double cornerY = 0.5 - 0.0075 + 0.5;
-    const Spot marker = spotOf(kGreen);
+    const testgl::LitRegion marker = testgl::regionOfColour(kGreen);
     ASSERT_GT(marker.count, 10);
-    EXPECT_NEAR(marker.x, cornerX * testgl::kWidth / kOverlayWidth, 1.5);
-    EXPECT_NEAR(marker.y, cornerY * testgl::kHeight, 1.5);
+    EXPECT_NEAR(marker.centreX, cornerX * testgl::kWidth / kOverlayWidth, 1.5);
+    EXPECT_NEAR(marker.centreY, cornerY * testgl::kHeight, 1.5);
 }
