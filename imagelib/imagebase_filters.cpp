@@ -3,9 +3,13 @@
 // raw buffers; every output value adds its terms in the documented order.
 
 #include "imagelib/element_types.h"
+#include "imagelib/simd_dispatch.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <type_traits>
 #include <vector>
 
 namespace KVEL {
@@ -17,6 +21,7 @@ const float kGradient3DKernel[27] = {1, 1, 1, 1, 2, 1, 1, 1, 1,
                                      0, 0, 0, 0, 0, 0, 0, 0, 0,
                                      -1, -1, -1, -1, -2, -1, -1, -1, -1};
 
+// Running minimum and maximum of the values written, in writing order.
 struct ValueRange {
     float min = 1e16f;
     float max = -1e16f;
@@ -24,7 +29,39 @@ struct ValueRange {
         if (v < min) min = v;
         if (v > max) max = v;
     }
+    void addRow(const float* values, int n);
 };
+
+// The same as add() for values[0], ..., values[n-1] in turn, in eight
+// independent lanes. Not-a-number never becomes an extreme in either form.
+// The lanes could only differ from the plain loop in which zero they keep
+// when both +0 and -0 occur; the sums written here start at +0 and so are
+// never -0.
+KVEL_WIDE_LOOP void ValueRange::addRow(const float* values, int n) {
+    using Lanes = float __attribute__((vector_size(32)));
+    using Mask = int __attribute__((vector_size(32)));
+    Lanes low, high;
+    for (int k = 0; k < 8; ++k) low[k] = min, high[k] = max;
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        Lanes v;
+        std::memcpy(&v, values + i, sizeof v);
+        const Mask below = v < low, above = v > high;
+        low = reinterpret_cast<Lanes>((reinterpret_cast<Mask>(v) & below) | (reinterpret_cast<Mask>(low) & ~below));
+        high = reinterpret_cast<Lanes>((reinterpret_cast<Mask>(v) & above) | (reinterpret_cast<Mask>(high) & ~above));
+    }
+    for (int k = 0; k < 8; ++k) {
+        if (low[k] < min) min = low[k];
+        if (high[k] > max) max = high[k];
+    }
+    for (; i < n; ++i) add(values[i]);
+}
+
+// Values converted to the output's element type.
+template <class U>
+KVEL_WIDE_LOOP void storeRow(const float* __restrict values, int n, U* __restrict dst) {
+    for (int i = 0; i < n; ++i) dst[i] = toElement<U>(values[i]);
+}
 
 struct OutputShape {
     int w, h, d, channels;
@@ -63,27 +100,42 @@ inline int croppedExtent(int n, int crop) {
     return n - 2 * crop > 0 ? n - 2 * crop : 0;
 }
 
-// acc[x] += weights[i] * data[offsets[i] + x] for each tap i in turn, x in
-// [from, to). Three taps share one pass over acc; every element still adds
-// its terms one by one in tap order, so the sums are those of the plain loop.
-// Offsets, not shifted pointers: a shift left of the buffer start would be
-// undefined.
+// acc[x] = sum + weights[g] * data[offsets[g] + x] for the G taps in turn,
+// sum starting at acc[x], or at 0 for a fresh sum. One pass over acc.
+template <int G, bool fresh, class T>
+inline void accumulateGroup(float* __restrict acc, const T* __restrict data, const int* offsets,
+                            const float* weights, int from, int to) {
+    int o[G];
+    float k[G];
+    for (int g = 0; g < G; ++g) o[g] = offsets[g], k[g] = weights[g];
+    for (int x = from; x < to; ++x) {
+        float sum = fresh ? 0.0f : acc[x];
+        for (int g = 0; g < G; ++g) sum = sum + k[g] * static_cast<float>(data[o[g] + x]);
+        acc[x] = sum;
+    }
+}
+
+// acc[x] (+)= weights[i] * data[offsets[i] + x] for each tap i in turn, x in
+// [from, to); a fresh sum starts at 0 instead of acc[x]. Taps go in groups of
+// up to nine per pass over acc; every element still adds its terms one by
+// one in tap order, so the sums are those of the plain loop. Offsets, not
+// shifted pointers: a shift left of the buffer start would be undefined.
 template <class T>
-void accumulate(float* __restrict acc, const T* __restrict data, const int* offsets, const float* weights, int taps,
-                int from, int to) {
+KVEL_WIDE_LOOP void accumulate(float* __restrict acc, const T* __restrict data, const int* offsets,
+                               const float* weights, int taps, int from, int to, bool fresh) {
     int i = 0;
-    for (; i + 3 <= taps; i += 3) {
-        const int o0 = offsets[i], o1 = offsets[i + 1], o2 = offsets[i + 2];
-        const float w0 = weights[i], w1 = weights[i + 1], w2 = weights[i + 2];
-        for (int x = from; x < to; ++x) {
-            float sum = acc[x] + w0 * static_cast<float>(data[o0 + x]);
-            sum = sum + w1 * static_cast<float>(data[o1 + x]);
-            acc[x] = sum + w2 * static_cast<float>(data[o2 + x]);
-        }
-    }
-    for (; i < taps; ++i) {
-        for (int x = from; x < to; ++x) acc[x] += weights[i] * static_cast<float>(data[offsets[i] + x]);
-    }
+    auto group = [&](auto size) {
+        constexpr int G = decltype(size)::value;
+        if (fresh) accumulateGroup<G, true>(acc, data, offsets + i, weights + i, from, to);
+        else accumulateGroup<G, false>(acc, data, offsets + i, weights + i, from, to);
+        fresh = false;
+        i += G;
+    };
+    while (i + 9 <= taps) group(std::integral_constant<int, 9>());
+    if (i + 5 <= taps) group(std::integral_constant<int, 5>());
+    if (i + 3 <= taps) group(std::integral_constant<int, 3>());
+    while (i < taps) group(std::integral_constant<int, 1>());
+    if (fresh) std::fill(acc + from, acc + to, 0.0f);
 }
 
 template <class T, class U>
@@ -101,20 +153,24 @@ void convolve(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel, i
     }
     const int taps = static_cast<int>(weights.size());
     offsets.resize(relative.size());
-    std::vector<float> acc(static_cast<std::size_t>(w));
-    const int from = r, to = w - r;
+    // Float output rows take the sums directly; other types go through a row.
+    constexpr bool direct = std::is_same<U, float>::value;
+    std::vector<float> row(direct ? 0 : static_cast<std::size_t>(w));
+    const int from = std::min(r, w), to = std::max(w - r, from);
     U* dst = out.m_data;
     for (int z = 0; z < src.m_dim[2]; ++z) {
-        for (int y = 0; y < h; ++y) {
-            std::fill(acc.begin(), acc.end(), 0.0f);
+        for (int y = 0; y < h; ++y, dst += w) {
+            float* acc = direct ? reinterpret_cast<float*>(dst) : row.data();
             if (y >= r && y < h - r) {
                 for (int i = 0; i < taps; ++i) offsets[i] = (z * h + y) * w + relative[i];
-                accumulate(acc.data(), src.m_data, offsets.data(), weights.data(), taps, from, to);
+                std::fill(acc, acc + from, 0.0f);
+                accumulate(acc, src.m_data, offsets.data(), weights.data(), taps, from, to, true);
+                std::fill(acc + to, acc + w, 0.0f);
+            } else {
+                std::fill(acc, acc + w, 0.0f);
             }
-            for (int x = 0; x < w; ++x) {
-                range.add(acc[x]);
-                *dst++ = toElement<U>(acc[x]);
-            }
+            range.addRow(acc, w);
+            if (!direct) storeRow(acc, w, dst);
         }
     }
 }
@@ -124,6 +180,18 @@ void convolve(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel, i
 template <class T>
 void gradientRow(const T* slice, int w, int channelStep, int y, const float* kernel, int from, int to, float* first,
                  float* second, const T* secondSlice) {
+    if (channelStep == 1) {
+        int a[9], b[9];
+        for (int row = 0; row < 3; ++row) {
+            for (int col = 0; col < 3; ++col) {
+                a[row * 3 + col] = (y + row - 1) * w + (col - 1);
+                b[row * 3 + col] = (y + col - 1) * w + (row - 1);
+            }
+        }
+        accumulate(first, slice, a, kernel, 9, from, to, true);
+        accumulate(second, secondSlice, b, kernel, 9, from, to, true);
+        return;
+    }
     std::fill(first + from, first + to, 0.0f);
     std::fill(second + from, second + to, 0.0f);
     for (int row = 0; row < 3; ++row) {
@@ -133,11 +201,6 @@ void gradientRow(const T* slice, int w, int channelStep, int y, const float* ker
             b[col] = ((y + col - 1) * w + (row - 1)) * channelStep;
         }
         const float* k = kernel + row * 3;
-        if (channelStep == 1) {
-            accumulate(first, slice, a, k, 3, from, to);
-            accumulate(second, secondSlice, b, k, 3, from, to);
-            continue;
-        }
         for (int col = 0; col < 3; ++col) {
             for (int x = from; x < to; ++x) {
                 first[x] += k[col] * static_cast<float>(slice[a[col] + x * channelStep]);
@@ -147,25 +210,36 @@ void gradientRow(const T* slice, int w, int channelStep, int y, const float* ker
     }
 }
 
+// pairs[2i] = first[i], pairs[2i + 1] = second[i].
+KVEL_WIDE_LOOP void interleave(const float* __restrict first, const float* __restrict second, int n,
+                               float* __restrict pairs) {
+    for (int i = 0; i < n; ++i) {
+        pairs[2 * i] = first[i];
+        pairs[2 * i + 1] = second[i];
+    }
+}
+
 template <class T, class U>
 void gradient2D(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel, bool keepSize, ValueRange& range) {
     const int w = src.m_dim[0], h = src.m_dim[1], e = keepSize ? 0 : 1;
     std::vector<float> g0(static_cast<std::size_t>(w) + 1), g1(static_cast<std::size_t>(w) + 1);
+    std::vector<float> pairs(2 * static_cast<std::size_t>(w) + 2);
     U* dst = out.m_data;
+    const int n = 2 * (w - 2 * e);
     for (int z = 0; z < src.m_dim[2]; ++z) {
         const T* slice = src.m_data + z * h * w;
         for (int y = e; y < h - e; ++y) {
             const bool borderRow = y == 0 || y == h - 1;
-            if (!borderRow) gradientRow(slice, w, 1, y, kernel, 1, w - 1, g0.data(), g1.data(), slice);
-            for (int x = e; x < w - e; ++x) {
-                const bool border = borderRow || x == 0 || x == w - 1;
-                const float v0 = border ? 0.0f : g0[x];
-                const float v1 = border ? 0.0f : g1[x];
-                range.add(v0);
-                range.add(v1);
-                *dst++ = toElement<U>(v0);
-                *dst++ = toElement<U>(v1);
+            if (borderRow) {
+                std::fill(pairs.begin(), pairs.end(), 0.0f);
+            } else {
+                gradientRow(slice, w, 1, y, kernel, 1, w - 1, g0.data(), g1.data(), slice);
+                g0[0] = g1[0] = g0[w - 1] = g1[w - 1] = 0;
+                interleave(g0.data() + e, g1.data() + e, w - 2 * e, pairs.data());
             }
+            range.addRow(pairs.data(), n);
+            storeRow(pairs.data(), n, dst);
+            dst += n;
         }
     }
 }
@@ -225,9 +299,9 @@ void gradientVolume(const ImageBase<T>& src, ImageBase<U>& out, const float* ker
                             ov[c] = at(a - 1, y + b - 1, z + c - 1);
                         }
                         const float* k = kernel + (a * 3 + b) * 3;
-                        accumulate(t.data(), src.m_data, ot, k, 3, 1, w - 1);
-                        accumulate(u.data(), src.m_data, ou, k, 3, 1, w - 1);
-                        accumulate(v.data(), src.m_data, ov, k, 3, 1, w - 1);
+                        accumulate(t.data(), src.m_data, ot, k, 3, 1, w - 1, false);
+                        accumulate(u.data(), src.m_data, ou, k, 3, 1, w - 1, false);
+                        accumulate(v.data(), src.m_data, ov, k, 3, 1, w - 1, false);
                     }
                 }
             }

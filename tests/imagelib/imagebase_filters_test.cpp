@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -14,7 +15,8 @@ namespace {
 
 const float kSobel[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1};
 const float kSobel3D[27] = {1, 1, 1, 1, 2, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, -1, -1, -2, -1, -1, -1, -1};
-const int kShapes[][3] = {{1, 1, 1}, {2, 2, 1}, {3, 3, 1}, {17, 5, 2}, {3, 17, 3}, {6, 7, 4}};
+// Up to widths that run the vectorised row loops past their remainders.
+const int kShapes[][3] = {{1, 1, 1}, {2, 2, 1}, {3, 3, 1}, {17, 5, 2}, {3, 17, 3}, {6, 7, 4}, {45, 6, 2}};
 const int kOutputTypes[] = {KVEL::kGlFloat, KVEL::kGlShort, KVEL::kGlByte, KVEL::kGlDouble};
 
 struct MinMax {
@@ -187,6 +189,22 @@ TYPED_TEST(FiltersMatchElementwise, Gradient3D) {
                         << s[0] << "x" << s[1] << "x" << s[2] << " keep " << keepSize << " append " << append;
                 }
             }
+        }
+    }
+}
+
+// A given output is written in full, over whatever it held.
+TEST(Filter, GivenOutputIsOverwrittenEverywhere) {
+    const float kernel[25] = {0.5f, 1, 0, 2, -1, 1, 1, 1, 1, 1, 0, 0, 3, 0, 0, 1, 1, 1, 1, 1, -2, 1, 0, 1, 0.25f};
+    for (const auto& s : kShapes) {
+        for (int size : {3, 5}) {
+            auto src = patterned<float>(s[0], s[1], s[2]);
+            ImageBase<float> out;
+            out.init(s[0], s[1], s[2], 1, 1);
+            std::fill(out.data(), out.data() + out.m_image_size, 77.0f);
+            ASSERT_EQ(src->filter(0, kernel, size, &out), &out);
+            EXPECT_TRUE(imagetest::sameElements(out, *referenceFilter(*src, KVEL::kGlFloat, kernel, size)))
+                << s[0] << "x" << s[1] << " size " << size;
         }
     }
 }
