@@ -39,16 +39,14 @@ struct ValueRange {
 // never -0.
 KVEL_WIDE_LOOP void ValueRange::addRow(const float* values, int n) {
     using Lanes = float __attribute__((vector_size(32)));
-    using Mask = int __attribute__((vector_size(32)));
     Lanes low, high;
     for (int k = 0; k < 8; ++k) low[k] = min, high[k] = max;
     int i = 0;
     for (; i + 8 <= n; i += 8) {
         Lanes v;
         std::memcpy(&v, values + i, sizeof v);
-        const Mask below = v < low, above = v > high;
-        low = reinterpret_cast<Lanes>((reinterpret_cast<Mask>(v) & below) | (reinterpret_cast<Mask>(low) & ~below));
-        high = reinterpret_cast<Lanes>((reinterpret_cast<Mask>(v) & above) | (reinterpret_cast<Mask>(high) & ~above));
+        low = v < low ? v : low;
+        high = v > high ? v : high;
     }
     for (int k = 0; k < 8; ++k) {
         if (low[k] < min) min = low[k];
@@ -180,18 +178,6 @@ void convolve(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel, i
 template <class T>
 void gradientRow(const T* slice, int w, int channelStep, int y, const float* kernel, int from, int to, float* first,
                  float* second, const T* secondSlice) {
-    if (channelStep == 1) {
-        int a[9], b[9];
-        for (int row = 0; row < 3; ++row) {
-            for (int col = 0; col < 3; ++col) {
-                a[row * 3 + col] = (y + row - 1) * w + (col - 1);
-                b[row * 3 + col] = (y + col - 1) * w + (row - 1);
-            }
-        }
-        accumulate(first, slice, a, kernel, 9, from, to, true);
-        accumulate(second, secondSlice, b, kernel, 9, from, to, true);
-        return;
-    }
     std::fill(first + from, first + to, 0.0f);
     std::fill(second + from, second + to, 0.0f);
     for (int row = 0; row < 3; ++row) {
@@ -210,36 +196,55 @@ void gradientRow(const T* slice, int w, int channelStep, int y, const float* ker
     }
 }
 
-// pairs[2i] = first[i], pairs[2i + 1] = second[i].
-KVEL_WIDE_LOOP void interleave(const float* __restrict first, const float* __restrict second, int n,
-                               float* __restrict pairs) {
-    for (int i = 0; i < n; ++i) {
-        pairs[2 * i] = first[i];
-        pairs[2 * i + 1] = second[i];
+// The 3x3 gradient pair of the interior voxels x in [1, w-1) of row y of a
+// one-channel slice: pairs[2(x-1)] applies K as given, pairs[2(x-1) + 1] its
+// transpose, each adding its nine terms in kernel order from 0. The nine
+// neighbours are read once for both.
+template <class T>
+KVEL_WIDE_LOOP void gradientPairs(const T* __restrict slice, int w, int y, const float* kernel,
+                                  float* __restrict pairs) {
+    float k[9];
+    for (int i = 0; i < 9; ++i) k[i] = kernel[i];
+    const T* above = slice + (y - 1) * w;
+    const T* row = above + w;
+    const T* below = row + w;
+    for (int x = 1; x < w - 1; ++x) {
+        const float v[3][3] = {
+            {static_cast<float>(above[x - 1]), static_cast<float>(above[x]), static_cast<float>(above[x + 1])},
+            {static_cast<float>(row[x - 1]), static_cast<float>(row[x]), static_cast<float>(row[x + 1])},
+            {static_cast<float>(below[x - 1]), static_cast<float>(below[x]), static_cast<float>(below[x + 1])}};
+        float first = 0, second = 0;
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 3; ++c) {
+                first = first + k[r * 3 + c] * v[r][c];
+                second = second + k[r * 3 + c] * v[c][r];
+            }
+        }
+        pairs[2 * (x - 1)] = first;
+        pairs[2 * (x - 1) + 1] = second;
     }
 }
 
 template <class T, class U>
 void gradient2D(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel, bool keepSize, ValueRange& range) {
     const int w = src.m_dim[0], h = src.m_dim[1], e = keepSize ? 0 : 1;
-    std::vector<float> g0(static_cast<std::size_t>(w) + 1), g1(static_cast<std::size_t>(w) + 1);
-    std::vector<float> pairs(2 * static_cast<std::size_t>(w) + 2);
-    U* dst = out.m_data;
+    // Float output rows take the pairs directly; other types go through a row.
+    constexpr bool direct = std::is_same<U, float>::value;
     const int n = 2 * (w - 2 * e);
+    std::vector<float> row(direct ? 0 : static_cast<std::size_t>(2 * w));
+    U* dst = out.m_data;
     for (int z = 0; z < src.m_dim[2]; ++z) {
         const T* slice = src.m_data + z * h * w;
-        for (int y = e; y < h - e; ++y) {
-            const bool borderRow = y == 0 || y == h - 1;
-            if (borderRow) {
-                std::fill(pairs.begin(), pairs.end(), 0.0f);
+        for (int y = e; y < h - e; ++y, dst += n) {
+            float* values = direct ? reinterpret_cast<float*>(dst) : row.data();
+            if (y == 0 || y == h - 1 || w < 3) {
+                std::fill(values, values + n, 0.0f);
             } else {
-                gradientRow(slice, w, 1, y, kernel, 1, w - 1, g0.data(), g1.data(), slice);
-                g0[0] = g1[0] = g0[w - 1] = g1[w - 1] = 0;
-                interleave(g0.data() + e, g1.data() + e, w - 2 * e, pairs.data());
+                gradientPairs(slice, w, y, kernel, values + 2 * (1 - e));
+                if (keepSize) values[0] = values[1] = values[2 * w - 2] = values[2 * w - 1] = 0;
             }
-            range.addRow(pairs.data(), n);
-            storeRow(pairs.data(), n, dst);
-            dst += n;
+            range.addRow(values, n);
+            if (!direct) storeRow(values, n, dst);
         }
     }
 }
