@@ -99,8 +99,43 @@ Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool toNewImage)
     return nullptr;
 }
 
+// One source row read at the output columns: left[x] at column[x] and
+// right[x] at column[x] + 1, the two corners bilinear sampling needs.
+struct GatheredRow {
+    int row = -1;
+    std::vector<float> left, right;
+};
+
+template <class T>
+static void gatherRow(const T* src, const std::vector<int>& column, int row, GatheredRow& out) {
+    const std::size_t n = column.size();
+    out.row = row;
+    out.left.resize(n);
+    out.right.resize(n);
+    for (std::size_t x = 0; x < n; ++x) {
+        out.left[x] = static_cast<float>(src[column[x]]);
+        out.right[x] = static_cast<float>(src[column[x] + 1]);
+    }
+}
+
+// bilinearAt for every output column of one row, from the gathered corners.
+template <class U>
+KVEL_WIDE_LOOP static void blendRow(const GatheredRow& upper, const GatheredRow& lower, const float* __restrict fx,
+                                    float fy, int n, U* __restrict dst) {
+    const float gy = 1 - fy;
+    const float* a0 = upper.left.data();
+    const float* a1 = upper.right.data();
+    const float* b0 = lower.left.data();
+    const float* b1 = lower.right.data();
+    for (int x = 0; x < n; ++x) {
+        const float gx = 1 - fx[x];
+        dst[x] = toElement<U>(a0[x] * (gx * gy) + a1[x] * (fx[x] * gy) + b0[x] * (gx * fy) + b1[x] * (fx[x] * fy));
+    }
+}
+
 // Fills out (same extents as the source's resampled slices) with
-// getBilinear(x*sx, y*sy, z), rows computed from per-column tables.
+// getBilinear(x*sx, y*sy, z). Each source row is read at the output columns
+// once and then blended into every output row that needs it.
 template <class T, class U>
 static void resampleSlices(const ImageBase<T>& src, ImageBase<U>& out, float sx, float sy) {
     const int outW = out.m_dim[0], outH = out.m_dim[1];
@@ -112,18 +147,20 @@ static void resampleSlices(const ImageBase<T>& src, ImageBase<U>& out, float sx,
         column[static_cast<std::size_t>(x)] = truncateCoordinate(p);
         fraction[static_cast<std::size_t>(x)] = p - static_cast<float>(column[static_cast<std::size_t>(x)]);
     }
+    GatheredRow rows[2];
     U* dst = out.m_data;
     for (int t = 0; t < out.m_dim[3]; ++t) {
         for (int z = 0; z < out.m_dim[2]; ++z) {
-            for (int y = 0; y < outH; ++y) {
+            const T* slice = src.m_data + static_cast<std::size_t>(z) * h * w;
+            rows[0].row = rows[1].row = -1;
+            for (int y = 0; y < outH; ++y, dst += outW) {
                 const float p = static_cast<float>(y) * sy;
                 const int j = truncateCoordinate(p);
                 const float fy = p - static_cast<float>(j);
-                const T* row = src.m_data + (j + z * h) * w;
-                for (int x = 0; x < outW; ++x) {
-                    *dst++ = toElement<U>(bilinearAt(row + column[static_cast<std::size_t>(x)], 1, w,
-                                                     fraction[static_cast<std::size_t>(x)], fy));
-                }
+                if (rows[1].row == j) std::swap(rows[0], rows[1]);
+                if (rows[0].row != j) gatherRow(slice + static_cast<std::size_t>(j) * w, column, j, rows[0]);
+                if (rows[1].row != j + 1) gatherRow(slice + static_cast<std::size_t>(j + 1) * w, column, j + 1, rows[1]);
+                blendRow(rows[0], rows[1], fraction.data(), fy, outW, dst);
             }
         }
     }
