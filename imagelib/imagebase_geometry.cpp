@@ -15,31 +15,39 @@
 namespace KVEL {
 
 // Adds input row `row` to the sums of one output row: element (x, c) gains
-// the fx input elements of its block, in x order. The common shapes get
-// loops the compiler can vectorise.
-template <class T>
-KVEL_WIDE_LOOP static void addBlockRow(const T* __restrict row, int fx, int ch, int outW, float* __restrict sums) {
+// the fx input elements of its block, in x order. The first row of a block
+// starts the sums at 0; the last one stores the means instead of the sums.
+// The common shapes get loops the compiler can vectorise.
+// Block sizes that are powers of two divide by multiplying with the exact
+// reciprocal, which gives the same bits and is much cheaper.
+template <bool first, bool last, class T>
+KVEL_WIDE_LOOP static void addBlockRow(const T* __restrict row, int fx, int ch, int outW, float* __restrict sums,
+                                       long long blockSize, T* __restrict out) {
+    const float divisor = static_cast<float>(blockSize), reciprocal = 1 / divisor;
+    const bool powerOfTwo = (blockSize & (blockSize - 1)) == 0;
+    auto finish = [&](int i, float sum) {
+        if (last) out[i] = toElement<T>(powerOfTwo ? sum * reciprocal : sum / divisor);
+        else sums[i] = sum;
+    };
     if (fx == 1) {
-        for (int i = 0; i < outW * ch; ++i) sums[i] += static_cast<float>(row[i]);
+        for (int i = 0; i < outW * ch; ++i) finish(i, (first ? 0.0f : sums[i]) + static_cast<float>(row[i]));
     } else if (fx == 2 && ch == 1) {
         for (int x = 0; x < outW; ++x) {
-            sums[x] += static_cast<float>(row[2 * x]);
-            sums[x] += static_cast<float>(row[2 * x + 1]);
+            float sum = first ? 0.0f : sums[x];
+            sum += static_cast<float>(row[2 * x]);
+            sum += static_cast<float>(row[2 * x + 1]);
+            finish(x, sum);
         }
     } else {
         for (int x = 0; x < outW; ++x) {
-            float* sum = sums + x * ch;
             const T* block = row + x * fx * ch;
-            for (int a = 0; a < fx; ++a) {
-                for (int c = 0; c < ch; ++c) sum[c] += static_cast<float>(block[a * ch + c]);
+            for (int c = 0; c < ch; ++c) {
+                float sum = first ? 0.0f : sums[x * ch + c];
+                for (int a = 0; a < fx; ++a) sum += static_cast<float>(block[a * ch + c]);
+                finish(x * ch + c, sum);
             }
         }
     }
-}
-
-template <class T>
-KVEL_WIDE_LOOP static void storeMeans(const float* __restrict sums, int n, float blockSize, T* __restrict out) {
-    for (int i = 0; i < n; ++i) out[i] = toElement<T>(sums[i] / blockSize);
 }
 
 template <class T>
@@ -58,23 +66,27 @@ Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool toNewImage)
     // whole output row per input row keeps that order per element.
     const int ch = m_channels;
     const int outW = target->m_dim[0], outRow = target->m_stride;
-    const float blockSize = static_cast<float>(static_cast<long long>(fx) * fy * fz * ft);
+    const long long blockSize = static_cast<long long>(fx) * fy * fz * ft;
+    const long long blockRows = static_cast<long long>(fy) * fz * ft;
     std::vector<float> sums(static_cast<std::size_t>(outRow));
     for (int t = 0; t < target->m_dim[3]; ++t) {
         for (int z = 0; z < target->m_dim[2]; ++z) {
             for (int y = 0; y < target->m_dim[1]; ++y) {
-                std::fill(sums.begin(), sums.end(), 0.0f);
+                T* out = target->m_data + t * target->m_frame_size + z * target->m_slice_size + y * outRow;
+                int k = 0;
                 for (int d = 0; d < ft; ++d) {
                     for (int g = 0; g < fz; ++g) {
-                        for (int b = 0; b < fy; ++b) {
+                        for (int b = 0; b < fy; ++b, ++k) {
                             const T* row = m_data + (t * ft + d) * m_frame_size + (z * fz + g) * m_slice_size +
                                            (y * fy + b) * m_stride;
-                            addBlockRow(row, fx, ch, outW, sums.data());
+                            const bool first = k == 0, last = k == blockRows - 1;
+                            if (first && last) addBlockRow<true, true>(row, fx, ch, outW, sums.data(), blockSize, out);
+                            else if (first) addBlockRow<true, false>(row, fx, ch, outW, sums.data(), blockSize, out);
+                            else if (last) addBlockRow<false, true>(row, fx, ch, outW, sums.data(), blockSize, out);
+                            else addBlockRow<false, false>(row, fx, ch, outW, sums.data(), blockSize, out);
                         }
                     }
                 }
-                T* out = target->m_data + t * target->m_frame_size + z * target->m_slice_size + y * outRow;
-                storeMeans(sums.data(), outRow, blockSize, out);
             }
         }
     }
