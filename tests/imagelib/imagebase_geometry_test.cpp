@@ -153,6 +153,21 @@ TEST(Downsample, FiveByFourByTwoDropsTheLastColumnAndTruncatesTheMean) {
     EXPECT_FLOAT_EQ(image.m_spacing[2], 3);
 }
 
+// Power-of-two blocks scale by the reciprocal: the same bits as dividing,
+// down to sums that end up subnormal.
+TEST(Downsample, TinyMeansMatchDivisionBitForBit) {
+    ImageBase<float> image;
+    image.m_verbose = 0;
+    image.init(8, 4, 1, 1, 1);
+    const float tiny[] = {1.4e-45f, 2.8e-45f, 7e-45f, 3e-39f, 1.1754942e-38f, -4.2e-45f, 1e-40f, 5.9e-39f};
+    for (int i = 0; i < image.m_image_size; ++i) image.data()[i] = tiny[i % 8] * static_cast<float>(1 + i % 3);
+    for (int f : {2, 4}) {
+        auto expected = referenceDownsample(image, f, f, 1, 1);
+        std::unique_ptr<Image> fast(image.downsample(f, f, 1, 1, true));
+        EXPECT_TRUE(imagetest::sameElements(*fast, *expected)) << f;
+    }
+}
+
 TEST(Downsample, RefusesFactorsBelowOneAndImagesWithoutData) {
     ImageBase<short> image;
     EXPECT_EQ(image.downsample(2, 2, 1, 1, true), nullptr);
