@@ -13,8 +13,9 @@ run_suite() {  # run_suite BUILD_DIR CMAKE_ARGS...
     shift
     cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
     cmake --build "$dir" -j "$jobs"
-    # A random first display number keeps two runs on one machine off each other's server.
-    (cd "$dir" && xvfb-run -a -n $((200 + RANDOM % 600)) -s "-screen 0 1280x1024x24" \
+    # A random first display number keeps two runs on one machine off each other's server;
+    # -noreset keeps the server up between test processes (a reset refuses new clients).
+    (cd "$dir" && xvfb-run -a -n $((200 + RANDOM % 600)) -s "-screen 0 1280x1024x24 -noreset" \
         ctest --output-on-failure -j "$jobs" --timeout 600)
 }
 

@@ -27,7 +27,7 @@ e2e_pass() {
 # itself) and points DISPLAY at it; the server ends with the script.
 e2e_own_display() {
     local number_file=$E2E_DIR/display.txt waited=0
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$number_file" 2>"$E2E_DIR/xvfb.txt" &
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$number_file" 2>"$E2E_DIR/xvfb.txt" &
     E2E_XVFB_PID=$!
     trap 'kill "$E2E_XVFB_PID" 2>/dev/null' EXIT
     while [ ! -s "$number_file" ]; do
