@@ -138,6 +138,7 @@ KVEL_WIDE_LOOP void accumulate(float* __restrict acc, const T* __restrict data, 
         i += G;
     };
     while (i + 9 <= taps) group(std::integral_constant<int, 9>());
+    if (i + 7 <= taps) group(std::integral_constant<int, 7>());
     if (i + 5 <= taps) group(std::integral_constant<int, 5>());
     if (i + 3 <= taps) group(std::integral_constant<int, 3>());
     while (i < taps) group(std::integral_constant<int, 1>());
