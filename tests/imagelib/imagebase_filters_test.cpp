@@ -141,18 +141,24 @@ class FiltersMatchElementwise : public ::testing::Test {};
 TYPED_TEST_SUITE(FiltersMatchElementwise, imagetest::ElementTypes);
 
 TYPED_TEST(FiltersMatchElementwise, FilterWithSeveralKernelSizes) {
-    std::vector<float> kernel(25);
-    for (int i = 0; i < 25; ++i) kernel[static_cast<std::size_t>(i)] = (i % 3 == 0) ? 0.0f : 0.1f * static_cast<float>(i) - 1.3f;
+    // Sparse and dense kernels, so that the taps fall into every group size.
+    std::vector<float> sparse(25), dense(25);
+    for (int i = 0; i < 25; ++i) {
+        dense[static_cast<std::size_t>(i)] = 0.1f * static_cast<float>(i) - 1.25f;
+        sparse[static_cast<std::size_t>(i)] = (i % 3 == 0) ? 0.0f : dense[static_cast<std::size_t>(i)];
+    }
     for (const auto& s : kShapes) {
         for (int size : {1, 3, 5}) {
-            for (int type : kOutputTypes) {
-                auto src = patterned<TypeParam>(s[0], s[1], s[2]);
-                std::unique_ptr<Image> fast(src->filter(type, kernel.data(), size, nullptr));
-                ASSERT_NE(fast, nullptr);
-                auto expected = referenceFilter(*src, type, kernel.data(), size);
-                EXPECT_TRUE(imagetest::sameElements(*fast, *expected)) << s[0] << "x" << s[1] << " size " << size;
-                EXPECT_EQ(fast->m_channel_windows[0].low, expected->m_channel_windows[0].low);
-                EXPECT_EQ(fast->m_channel_windows[0].high, expected->m_channel_windows[0].high);
+            for (const float* kernel : {sparse.data(), dense.data()}) {
+                for (int type : kOutputTypes) {
+                    auto src = patterned<TypeParam>(s[0], s[1], s[2]);
+                    std::unique_ptr<Image> fast(src->filter(type, kernel, size, nullptr));
+                    ASSERT_NE(fast, nullptr);
+                    auto expected = referenceFilter(*src, type, kernel, size);
+                    EXPECT_TRUE(imagetest::sameElements(*fast, *expected)) << s[0] << "x" << s[1] << " size " << size;
+                    EXPECT_EQ(fast->m_channel_windows[0].low, expected->m_channel_windows[0].low);
+                    EXPECT_EQ(fast->m_channel_windows[0].high, expected->m_channel_windows[0].high);
+                }
             }
         }
     }
