@@ -216,15 +216,14 @@ template <class T>
 static void transposeBlock(const T* src, std::ptrdiff_t srcStepB, T* dst, std::ptrdiff_t dstStepA,
                            std::ptrdiff_t dstStepB, int nA, int nB, int ch, T* buffer) {
     if (ch == 1) {
-        for (int b = 0; b < nB; ++b) {
-            const T* s = src + b * srcStepB;
-            for (int a = 0; a < nA; ++a) buffer[a * nB + b] = s[a];
-        }
+        for (int b = 0; b < nB; ++b) std::copy(src + b * srcStepB, src + b * srcStepB + nA, buffer + b * nA);
         for (int a = 0; a < nA; ++a) {
-            const T* row = buffer + a * nB;
             T* d = dst + a * dstStepA;
-            if (dstStepB == 1) std::copy(row, row + nB, d);
-            else std::reverse_copy(row, row + nB, d - (nB - 1));
+            if (dstStepB == 1) {
+                for (int b = 0; b < nB; ++b) d[b] = buffer[b * nA + a];
+            } else {
+                for (int b = 0; b < nB; ++b) d[-b] = buffer[b * nA + a];
+            }
         }
         return;
     }
