@@ -119,14 +119,17 @@ struct GatheredRow {
 };
 
 template <class T>
-static void gatherRow(const T* src, const std::vector<int>& column, int row, GatheredRow& out) {
+static void gatherRow(const T* __restrict src, const std::vector<int>& column, int row, GatheredRow& out) {
     const std::size_t n = column.size();
     out.row = row;
     out.left.resize(n);
     out.right.resize(n);
+    const int* __restrict at = column.data();
+    float* __restrict left = out.left.data();
+    float* __restrict right = out.right.data();
     for (std::size_t x = 0; x < n; ++x) {
-        out.left[x] = static_cast<float>(src[column[x]]);
-        out.right[x] = static_cast<float>(src[column[x] + 1]);
+        left[x] = static_cast<float>(src[at[x]]);
+        right[x] = static_cast<float>(src[at[x] + 1]);
     }
 }
 
