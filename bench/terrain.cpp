@@ -16,7 +16,7 @@
 #include "game/collision.h"
 #include "game/gl_setup.h"
 #include "game/state.h"
-#include "imagelib/bitmap.h"
+#include "imagelib/gl/bitmap_texture.h"
 #include "world/heightmap.h"
 #include "world/light.h"
 

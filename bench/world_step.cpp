@@ -19,7 +19,7 @@
 #include "game/scenario.h"
 #include "game/state.h"
 #include "game/update.h"
-#include "imagelib/bitmap.h"
+#include "imagelib/gl/bitmap_texture.h"
 #include "scene/ball.h"
 #include "scene/enemy.h"
 #include "scene/finish.h"

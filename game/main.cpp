@@ -13,7 +13,7 @@
 #include "game/state.h"
 #include "game/timedemo.h"
 #include "game/update.h"
-#include "imagelib/bitmap.h"
+#include "imagelib/gl/bitmap_texture.h"
 #include "scene/viewpoint.h"
 #include "world/fonts.h"
 #include "world/frame.h"

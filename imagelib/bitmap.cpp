@@ -1,6 +1,6 @@
 #include "imagelib/bitmap.h"
 
-#include "imagelib/aligned_buffer.h"
+#include "imagelib/detail/aligned_buffer.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,9 +1,9 @@
 #include "imagelib/edges.h"
 
-#include "imagelib/derivative3x3.h"
-#include "imagelib/edge_direction.h"
-#include "imagelib/element_data.h"
-#include "imagelib/simd_dispatch.h"
+#include "imagelib/detail/derivative3x3.h"
+#include "imagelib/detail/edge_direction.h"
+#include "imagelib/detail/element_data.h"
+#include "imagelib/detail/simd_dispatch.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,8 +1,8 @@
 #include "imagelib/imagebase.h"
 
-#include "imagelib/aligned_buffer.h"
-#include "imagelib/element_types.h"
-#include "imagelib/raw_file.h"
+#include "imagelib/detail/aligned_buffer.h"
+#include "imagelib/detail/element_types.h"
+#include "imagelib/detail/raw_file.h"
 
 #include <algorithm>
 #include <cassert>

@@ -2,8 +2,8 @@
 // second derivatives and 3D gradient. Each runs one typed loop per row over
 // raw buffers; every output value adds its terms in the documented order.
 
-#include "imagelib/element_types.h"
-#include "imagelib/simd_dispatch.h"
+#include "imagelib/detail/element_types.h"
+#include "imagelib/detail/simd_dispatch.h"
 
 #include <algorithm>
 #include <cstdio>

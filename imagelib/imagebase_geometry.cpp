@@ -1,9 +1,9 @@
 // Operations that change an image's size or orientation.
 
-#include "imagelib/aligned_buffer.h"
-#include "imagelib/element_types.h"
-#include "imagelib/interpolation.h"
-#include "imagelib/simd_dispatch.h"
+#include "imagelib/detail/aligned_buffer.h"
+#include "imagelib/detail/element_types.h"
+#include "imagelib/detail/interpolation.h"
+#include "imagelib/detail/simd_dispatch.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,7 +1,7 @@
 // Value mappings: inversion, window/level, export to bytes and shorts, centre of mass.
 
-#include "imagelib/element_types.h"
-#include "imagelib/simd_dispatch.h"
+#include "imagelib/detail/element_types.h"
+#include "imagelib/detail/simd_dispatch.h"
 
 #include <cstdio>
 #include <cstring>

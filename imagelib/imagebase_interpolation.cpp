@@ -1,7 +1,7 @@
 // Point lookups: nearest, bilinear, trilinear, tricubic and cubic-in-z.
 
-#include "imagelib/element_types.h"
-#include "imagelib/interpolation.h"
+#include "imagelib/detail/element_types.h"
+#include "imagelib/detail/interpolation.h"
 
 #include <cassert>
 #include <vector>

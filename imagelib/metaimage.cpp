@@ -1,8 +1,8 @@
 #include "imagelib/metaimage.h"
 
 #include "imagelib/bitmap.h"
-#include "imagelib/element_types.h"
-#include "imagelib/raw_file.h"
+#include "imagelib/detail/element_types.h"
+#include "imagelib/detail/raw_file.h"
 
 #include <libgen.h>
 

@@ -1,6 +1,6 @@
 #include "imagelib/rigid.h"
 
-#include "imagelib/element_data.h"
+#include "imagelib/detail/element_data.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #include "imagelib/visualise.h"
 
-#include "imagelib/derivative3x3.h"
-#include "imagelib/element_data.h"
+#include "imagelib/detail/derivative3x3.h"
+#include "imagelib/detail/element_data.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,7 +7,7 @@
 #include <iostream>
 #include <string>
 
-#include "imagelib/bitmap.h"
+#include "imagelib/gl/bitmap_texture.h"
 #include "world/quadtree.h"
 
 namespace tide {

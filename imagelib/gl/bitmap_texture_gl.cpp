@@ -1,6 +1,6 @@
 // Texture uploads of BitmapTexture; the only image-library code that needs OpenGL.
 
-#include "imagelib/bitmap.h"
+#include "imagelib/gl/bitmap_texture.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>

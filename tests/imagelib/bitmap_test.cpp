@@ -1,4 +1,4 @@
-#include "imagelib/aligned_buffer.h"
+#include "imagelib/detail/aligned_buffer.h"
 #include "imagelib/bitmap.h"
 
 #include "bmp_file_builder.h"

@@ -1,6 +1,6 @@
 #include "imagelib/edges.h"
 
-#include "imagelib/edge_direction.h"
+#include "imagelib/detail/edge_direction.h"
 
 #include "random_image.h"
 

@@ -2,7 +2,7 @@
 
 // Deterministic test contents for images of any element type.
 
-#include "imagelib/element_types.h"
+#include "imagelib/detail/element_types.h"
 #include "imagelib/imagebase.h"
 
 #include <cstring>

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "game/state.h"
-#include "imagelib/bitmap.h"
+#include "imagelib/gl/bitmap_texture.h"
 #include "world/heightmap.h"
 
 // A game world for tests that drive vessels, the scenario reader or the update

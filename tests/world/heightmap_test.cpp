@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "imagelib/bitmap.h"
+#include "imagelib/gl/bitmap_texture.h"
 #include "support/gl_context.h"
 
 using tide::Heightmap;

@@ -1,4 +1,4 @@
-#include "imagelib/bitmap.h"
+#include "imagelib/gl/bitmap_texture.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "imagelib/raw_file.h"
+#include "imagelib/detail/raw_file.h"
 
 #include <cstdio>
 

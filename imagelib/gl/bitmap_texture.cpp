@@ -1,7 +1,7 @@
 // The parts of BitmapTexture that need no OpenGL; the texture uploads are in
-// imagelib/gl/bitmap_texture_gl.cpp.
+// bitmap_texture_gl.cpp.
 
-#include "imagelib/bitmap.h"
+#include "imagelib/gl/bitmap_texture.h"
 
 namespace KVEL {
 

@@ -1,4 +1,4 @@
-#include "imagelib/aligned_buffer.h"
+#include "imagelib/detail/aligned_buffer.h"
 
 #include <cstddef>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 // Whether an image can be read or written element by element: the free
 // functions check this before they touch a buffer.
 
-#include "imagelib/element_types.h"
+#include "imagelib/detail/element_types.h"
 
 namespace KVEL {
 
