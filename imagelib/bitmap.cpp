@@ -1,6 +1,7 @@
 #include "imagelib/bitmap.h"
 
 #include "imagelib/detail/aligned_buffer.h"
+#include "imagelib/detail/byte_source.h"
 
 #include <algorithm>
 #include <climits>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace KVEL {
@@ -19,11 +21,6 @@ constexpr int kInfoHeaderSize = 40;
 constexpr int kPaletteEntries = 256;
 // Pixels are read through a staging block of about this many bytes.
 constexpr long long kReadChunk = 1 << 20;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 std::uint32_t readU32(const unsigned char* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -69,29 +66,11 @@ long long paddedRowBytes(long long bits, long long width) {
     return ((bits * width + 31) >> 5) * 4;
 }
 
-long long fileSize(std::FILE* f) {
-    if (std::fseek(f, 0, SEEK_END) != 0) return -1;
-    return std::ftell(f);
-}
-
-}  // namespace
-
-Bitmap::Bitmap() : m_bits_per_pixel(0), m_palette_size(0), m_palette(nullptr) {
-    init(0, 0, 0, 0, 0);
-}
-
-Bitmap::~Bitmap() {
-    delete[] m_palette;
-}
-
 // Everything is checked and read before the bitmap changes, so a failed load
 // leaves it as it was.
-int Bitmap::load(const char* fileName) {
-    if (!fileName) return -1;
-    File file(std::fopen(fileName, "rb"));
-    if (!file) return -1;
+int readBitmap(Bitmap& b, ByteSource& source) {
     unsigned char raw[kFileHeaderSize + kInfoHeaderSize];
-    if (std::fread(raw, 1, sizeof raw, file.get()) != sizeof raw) return -1;
+    if (!source.read(raw, sizeof raw)) return -1;
     const BmpHeader h(raw);
     if (h.type != 0x4D42) return -1;
     // Larger info headers (V4, V5) begin with the same 40 bytes.
@@ -114,17 +93,14 @@ int Bitmap::load(const char* fileName) {
     std::unique_ptr<unsigned char[]> palette;
     if (paletteSize > 0) {
         palette.reset(new unsigned char[static_cast<std::size_t>(paletteSize) * 4]);
-        if (std::fseek(file.get(), static_cast<long>(paletteOffset), SEEK_SET) != 0 ||
-            std::fread(palette.get(), 4, static_cast<std::size_t>(paletteSize), file.get()) !=
-                static_cast<std::size_t>(paletteSize)) {
+        if (!source.seek(paletteOffset) || !source.read(palette.get(), static_cast<std::size_t>(paletteSize) * 4)) {
             return -1;
         }
     }
     const long long pixelOffset = h.offBits >= paletteOffset ? h.offBits : paletteOffset + paletteSize * 4LL;
     // The last row may lack its padding; anything shorter is a truncated file.
     const long long needed = pixelOffset + padded * (rows - 1) + stride;
-    if (fileSize(file.get()) < needed) return -1;
-    if (std::fseek(file.get(), static_cast<long>(pixelOffset), SEEK_SET) != 0) return -1;
+    if (source.size() < needed || !source.seek(pixelOffset)) return -1;
 
     unsigned char* pixels = static_cast<unsigned char*>(allocateAligned(static_cast<std::size_t>(stride * rows)));
     if (!pixels) return -1;
@@ -134,7 +110,7 @@ int Bitmap::load(const char* fileName) {
         const long long count = std::min(rowsPerChunk, rows - first);
         const long long last = first + count;
         const std::size_t bytes = static_cast<std::size_t>(count * padded - (last == rows ? padded - stride : 0));
-        if (std::fread(chunk.data(), 1, bytes, file.get()) != bytes) {
+        if (!source.read(chunk.data(), bytes)) {
             freeAligned(pixels);
             return -1;
         }
@@ -145,16 +121,41 @@ int Bitmap::load(const char* fileName) {
         }
     }
 
-    Image::init(width, rows, 1, 1, channels);
-    freeData();
-    m_data = pixels;
-    if (h.xPelsPerMeter != 0) m_spacing[0] = static_cast<float>(m_dim[0]) / static_cast<float>(h.xPelsPerMeter);
-    if (h.yPelsPerMeter != 0) m_spacing[1] = static_cast<float>(m_dim[1]) / static_cast<float>(h.yPelsPerMeter);
-    m_bits_per_pixel = h.bitCount;
-    delete[] m_palette;
-    m_palette = palette.release();
-    m_palette_size = paletteSize;
+    b.Image::init(width, rows, 1, 1, channels);
+    b.freeData();
+    b.m_data = pixels;
+    if (h.xPelsPerMeter != 0) b.m_spacing[0] = static_cast<float>(b.m_dim[0]) / static_cast<float>(h.xPelsPerMeter);
+    if (h.yPelsPerMeter != 0) b.m_spacing[1] = static_cast<float>(b.m_dim[1]) / static_cast<float>(h.yPelsPerMeter);
+    b.m_bits_per_pixel = h.bitCount;
+    delete[] b.m_palette;
+    b.m_palette = palette.release();
+    b.m_palette_size = paletteSize;
     return 1;
+}
+
+}  // namespace
+
+Bitmap::Bitmap() : m_bits_per_pixel(0), m_palette_size(0), m_palette(nullptr) {
+    init(0, 0, 0, 0, 0);
+}
+
+Bitmap::~Bitmap() {
+    delete[] m_palette;
+}
+
+int Bitmap::load(const char* fileName) {
+    if (!fileName) return -1;
+    long long size = 0;
+    std::string why;
+    File file = openRegularFile(fileName, size, why);
+    if (!file) return -1;
+    ByteSource source(file.get(), size);
+    return readBitmap(*this, source);
+}
+
+int Bitmap::load(const void* bytes, std::size_t size) {
+    ByteSource source(bytes, size);
+    return readBitmap(*this, source);
 }
 
 int Bitmap::save(const char* fileName) {

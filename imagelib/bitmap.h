@@ -6,6 +6,8 @@
 
 #include "imagelib/imagebase.h"
 
+#include <cstddef>
+
 namespace KVEL {
 
 class Bitmap : public ImageBase<unsigned char> {
@@ -15,6 +17,8 @@ public:
 
     // 1 on success, -1 on failure. A failed load leaves the picture as it was.
     int load(const char* fileName);
+    // The same from the size bytes of a BMP file in memory.
+    int load(const void* bytes, std::size_t size);
     // Writes an uncompressed bottom-up BMP: 1 on success, -1 on failure.
     int save(const char* fileName);
     // init(width, height, 1, 1, channels); a non-null buffer is adopted as the

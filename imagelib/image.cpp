@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <new>
 
 namespace KVEL {
 
@@ -64,7 +65,14 @@ static bool geometryFits(int x, int y, int z, int t, int channels) {
 }
 
 int Image::init(int x, int y, int z, int t, int channels) {
-    const bool fits = geometryFits(x, y, z, t, channels);
+    delete[] m_channel_windows;
+    m_channel_windows = nullptr;
+    bool fits = geometryFits(x, y, z, t, channels);
+    // A status-returning call: a failed allocation is a status, not an exception.
+    if (fits && channels) {
+        m_channel_windows = new (std::nothrow) ChannelWindow[channels]();
+        fits = m_channel_windows != nullptr;
+    }
     if (!fits) {
         std::printf("Error while initializing!\n");
         x = y = z = t = channels = 0;
@@ -78,8 +86,6 @@ int Image::init(int x, int y, int z, int t, int channels) {
     m_slice_size = y * m_stride;
     m_frame_size = z * m_slice_size;
     m_image_size = t * m_frame_size;
-    delete[] m_channel_windows;
-    m_channel_windows = channels ? new ChannelWindow[channels]() : nullptr;
     m_position[0] = m_position[1] = m_position[2] = 0;
     return fits ? 0 : 1;
 }

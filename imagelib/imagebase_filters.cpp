@@ -4,6 +4,7 @@
 
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/simd_dispatch.h"
+#include "imagelib/detail/value_range.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -20,48 +21,6 @@ const float kGradientKernel[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1};
 const float kGradient3DKernel[27] = {1, 1, 1, 1, 2, 1, 1, 1, 1,
                                      0, 0, 0, 0, 0, 0, 0, 0, 0,
                                      -1, -1, -1, -1, -2, -1, -1, -1, -1};
-
-// Running minimum and maximum of the values written, in writing order.
-struct ValueRange {
-    float min = 1e16f;
-    float max = -1e16f;
-    void add(float v) {
-        if (v < min) min = v;
-        if (v > max) max = v;
-    }
-    void addRow(const float* values, int n);
-};
-
-// The same as add() for values[0], ..., values[n-1] in turn, in 32
-// independent lanes (four vectors of eight, so that the comparisons need not
-// wait for each other). Not-a-number never becomes an extreme in either
-// form. The lanes could only differ from the plain loop in which zero they
-// keep when both +0 and -0 occur; the sums written here start at +0 and so
-// are never -0.
-KVEL_WIDE_LOOP void ValueRange::addRow(const float* values, int n) {
-    using Lanes = float __attribute__((vector_size(32)));
-    constexpr int kVectors = 4;
-    Lanes low[kVectors], high[kVectors];
-    for (int j = 0; j < kVectors; ++j) {
-        for (int k = 0; k < 8; ++k) low[j][k] = min, high[j][k] = max;
-    }
-    int i = 0;
-    for (; i + 8 * kVectors <= n; i += 8 * kVectors) {
-        for (int j = 0; j < kVectors; ++j) {
-            Lanes v;
-            std::memcpy(&v, values + i + 8 * j, sizeof v);
-            low[j] = v < low[j] ? v : low[j];
-            high[j] = v > high[j] ? v : high[j];
-        }
-    }
-    for (int j = 0; j < kVectors; ++j) {
-        for (int k = 0; k < 8; ++k) {
-            if (low[j][k] < min) min = low[j][k];
-            if (high[j][k] > max) max = high[j][k];
-        }
-    }
-    for (; i < n; ++i) add(values[i]);
-}
 
 // Values converted to the output's element type.
 template <class U>

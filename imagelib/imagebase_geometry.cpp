@@ -3,6 +3,7 @@
 #include "imagelib/detail/aligned_buffer.h"
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/interpolation.h"
+#include "imagelib/detail/power_of_two.h"
 #include "imagelib/detail/simd_dispatch.h"
 
 #include <algorithm>
@@ -316,12 +317,6 @@ void ImageBase<T>::rotate(int axis) {
         m_data = rotated;
     }
     if (m_verbose) std::cout << "Rotated image around axis " << axis << std::endl;
-}
-
-static long long nextPowerOfTwo(long long n) {
-    long long p = 1;
-    while (p < n) p *= 2;
-    return p;
 }
 
 // Pads x, y and (with withZ) z to powers of two; the picture stays at the origin.

@@ -1,6 +1,7 @@
 // Value mappings: inversion, window/level, export to bytes and shorts, centre of mass.
 
 #include "imagelib/detail/element_types.h"
+#include "imagelib/detail/power_of_two.h"
 #include "imagelib/detail/simd_dispatch.h"
 
 #include <cstdio>
@@ -45,10 +46,7 @@ void ImageBase<T>::applyWindowLevel(bool invert) {
 
 // Extent of an exported axis: itself, or the next power of two.
 static long long exportExtent(int n, bool powerOfTwo) {
-    if (!powerOfTwo || n <= 0) return n;
-    long long p = static_cast<long long>(n) & -static_cast<long long>(n);
-    while (p < n) p *= 2;
-    return p;
+    return powerOfTwo && n > 0 ? nextPowerOfTwo(n) : n;
 }
 
 // (value - low) * top / (high - low), clamped to [0, top]; a not-a-number

@@ -16,7 +16,7 @@ struct Axis {
     int i;
     float f;
     bool inside;
-    Axis(float p, int extent, int lo, int hi) : i(truncateCoordinate(p)), f(p - static_cast<float>(i)) {
+    Axis(float p, int extent, int lo, int hi) : i(lookupIndex(p, extent, f)) {
         inside = i >= -lo && i <= extent - 1 - hi;
     }
 };
@@ -34,7 +34,8 @@ float firstChannel(int channels, Lookup fill) {
 
 template <class T>
 void ImageBase<T>::getNearest(float* out, float x, float y, float z) {
-    const int i = truncateCoordinate(x), j = truncateCoordinate(y), k = truncateCoordinate(z);
+    float f;
+    const int i = lookupIndex(x, m_dim[0], f), j = lookupIndex(y, m_dim[1], f), k = lookupIndex(z, m_dim[2], f);
     const bool inside = i >= 0 && j >= 0 && k >= 0 && i < m_dim[0] && j < m_dim[1] && k < m_dim[2];
     const T* p = m_data + (inside ? i * m_channels + j * m_stride + k * m_slice_size : 0);
     for (int c = 0; c < m_channels; ++c) out[c] = inside ? static_cast<float>(p[c]) : 0.0f;
@@ -66,22 +67,22 @@ float ImageBase<T>::getBilinear(float x, float y, int z) {
 }
 
 // Trilinear of one channel; xStep is the distance between x neighbours.
+// Outside the neighbourhood the corners are gathered with edge repetition.
 template <class T>
 static float trilinear(const ImageBase<T>& image, int c, int xStep, const Axis& ax, const Axis& ay,
                        const Axis& az) {
     const int w = image.m_dim[0], h = image.m_dim[1], d = image.m_dim[2];
-    const float wx[2] = {1 - ax.f, ax.f}, wy[2] = {1 - ay.f, ay.f}, wz[2] = {1 - az.f, az.f};
-    float sum = 0;
-    for (int dz = 0; dz < 2; ++dz) {
-        for (int dy = 0; dy < 2; ++dy) {
-            for (int dx = 0; dx < 2; ++dx) {
-                const int x = clampIndex(ax.i + dx, w), y = clampIndex(ay.i + dy, h), z = clampIndex(az.i + dz, d);
-                const float e = static_cast<float>(image.m_data[c + xStep * (x + w * (y + h * z))]);
-                sum += e * (wx[dx] * wy[dy] * wz[dz]);
-            }
-        }
+    if (ax.inside && ay.inside && az.inside) {
+        return trilinearAt(image.m_data + c + xStep * (ax.i + w * (ay.i + h * az.i)), xStep, xStep * w,
+                           xStep * w * h, ax.f, ay.f, az.f);
     }
-    return sum;
+    T corners[8];
+    for (int n = 0; n < 8; ++n) {
+        const int x = clampIndex(ax.i + (n & 1), w), y = clampIndex(ay.i + ((n >> 1) & 1), h);
+        const int z = clampIndex(az.i + (n >> 2), d);
+        corners[n] = image.m_data[c + xStep * (x + w * (y + h * z))];
+    }
+    return trilinearAt(corners, 1, 2, 4, ax.f, ay.f, az.f);
 }
 
 template <class T>

@@ -1,19 +1,16 @@
 #include "imagelib/metaimage.h"
 
 #include "imagelib/bitmap.h"
+#include "imagelib/detail/byte_source.h"
 #include "imagelib/detail/element_types.h"
-#include "imagelib/detail/raw_file.h"
-
-#include <libgen.h>
+#include "imagelib/detail/metaimage_header.h"
+#include "imagelib/detail/zlib_stream.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
-#include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <limits>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -21,208 +18,168 @@ namespace KVEL {
 
 namespace {
 
-// POSIX dirname/basename work on a modifiable copy.
-std::string pathPart(const std::string& path, bool directory) {
-    std::vector<char> copy(path.begin(), path.end());
-    copy.push_back('\0');
-    return directory ? dirname(copy.data()) : basename(copy.data());
+// A data file named by a header must lie inside the header's folder: a
+// relative name whose ".." never climbs above it.
+bool staysInsideFolder(const std::string& name) {
+    if (name.empty() || name[0] == '/') return false;
+    int depth = 0;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        const std::string part = name.substr(start, end - start);
+        if (part == "..") {
+            if (--depth < 0) return false;
+        } else if (!part.empty() && part != ".") {
+            ++depth;
+        }
+        start = end + 1;
+    }
+    return depth > 0;
+}
+
+// One run of image bytes: from a file (path) or from a source in hand.
+struct DataPart {
+    std::string path;
+    ByteSource* source;
+    long long begin;
+    std::size_t bytes;
+    long long skip = 0;    // bytes before the data
+    long long stream = 0;  // bytes of the data as stored
+};
+
+// Where the part's data lie among the available bytes, checked before
+// anything is allocated: the source must back the image.
+std::string locate(const MetaHeader& h, long long available, DataPart& part) {
+    const long long bytes = static_cast<long long>(part.bytes);
+    if (!h.compressed) {
+        part.stream = bytes;
+    } else if (h.compressedSize >= 0) {
+        part.stream = h.compressedSize;
+    } else if (h.headerSize == -1) {
+        return "compressed data without CompressedDataSize cannot be the last bytes";
+    } else {
+        part.stream = available - h.headerSize;
+    }
+    part.skip = h.headerSize == -1 ? available - part.stream : h.headerSize;
+    if (part.stream < 0 || part.skip < 0 || part.skip > available || part.stream > available - part.skip) {
+        return "the data hold " + std::to_string(available) + " bytes, " +
+               std::to_string(std::max(0LL, part.skip) + part.stream) + " needed";
+    }
+    if (h.compressed && (bytes - 64) / kMaxInflateRatio > part.stream) {
+        return std::to_string(part.stream) + " compressed bytes cannot hold the image's " + std::to_string(bytes);
+    }
+    return "";
+}
+
+bool readPart(const MetaHeader& h, ByteSource& source, const DataPart& part, unsigned char* out, std::string& why) {
+    if (!source.seek(part.begin + part.skip)) {
+        why = "cannot reach the data";
+        return false;
+    }
+    if (h.compressed) return inflateExactly(source, part.stream, out, part.bytes, why);
+    if (!source.read(out, part.bytes)) why = "the data end early";
+    return why.empty();
+}
+
+std::string dataFailure(const std::string& why) {
+    return "Warning: could not load image data! (" + why + ")";
+}
+
+// Reads the header from source and the data from where it says; memoryData
+// stands in for the data files when the header comes from memory.
+Image* readImage(ByteSource& source, const std::string& name, bool fromFile, ByteSource* memoryData) {
+    MetaHeader h;
+    std::string why;
+    if (!parseMetaHeader(source, name, h, why)) {
+        std::cout << why << std::endl;
+        return nullptr;
+    }
+    const auto refuse = [&](const std::string& line) -> Image* {
+        std::cout << line << std::endl;
+        return nullptr;
+    };
+    std::unique_ptr<Image> image(createImage(h.glType));
+    std::size_t elementBytes = 0;
+    withTypedImage(image.get(), [&](auto& typed) { elementBytes = sizeof(*typed.m_data); });
+    long long elements = h.channels;
+    for (int i = 0; i < 4; ++i) {
+        elements *= h.size[i];
+        if (elements > INT_MAX) return refuse("Error: image size too large in MetaImage header " + name);
+    }
+    const std::size_t imageBytes = static_cast<std::size_t>(elements) * elementBytes;
+
+    std::vector<DataPart> parts;
+    if (h.data == MetaHeader::Data::kLocal) {
+        parts.push_back({fromFile ? name : "", &source, source.position(), imageBytes});
+    } else if (!fromFile) {
+        if (!memoryData) return refuse("Error: no data buffer for the data files of MetaImage header " + name);
+        parts.push_back({"", memoryData, 0, imageBytes});
+    } else {
+        const std::vector<std::string> names = h.data == MetaHeader::Data::kList ? h.listFiles
+                                                                                : std::vector<std::string>{h.dataFile};
+        if (h.compressed && names.size() > 1) return refuse("Error: compressed LIST data in MetaImage header " + name);
+        const std::string folder = pathPart(name, true);
+        for (const std::string& file : names) {
+            if (!staysInsideFolder(file)) {
+                return refuse("Error: data file " + file + " lies outside the folder of MetaImage header " + name);
+            }
+            parts.push_back({folder + "/" + file, nullptr, 0, imageBytes / names.size()});
+        }
+    }
+    for (DataPart& part : parts) {
+        long long available = 0;
+        if (part.source) {
+            available = part.source->size() - part.begin;
+        } else if (!openRegularFile(part.path, available, why)) {
+            return refuse(dataFailure(why));
+        }
+        why = locate(h, available, part);
+        if (!why.empty()) return refuse(dataFailure(why));
+    }
+
+    if (image->init(h.size[0], h.size[1], h.size[2], h.size[3], h.channels) != 0 ||
+        (imageBytes > 0 && image->m_image_size == 0)) {
+        return refuse("Error: no memory for the image of MetaImage header " + name);
+    }
+    unsigned char* out = nullptr;
+    withTypedImage(image.get(), [&](auto& typed) { out = reinterpret_cast<unsigned char*>(typed.m_data); });
+    for (const DataPart& part : parts) {
+        if (!part.path.empty()) std::cout << "Loading file " << part.path << std::endl;
+        long long size = 0;
+        File file;
+        if (!part.source) file = openRegularFile(part.path, size, why);
+        ByteSource fileSource(file.get(), size);
+        if ((!part.source && !file) || !readPart(h, part.source ? *part.source : fileSource, part, out, why)) {
+            return refuse(dataFailure(why));
+        }
+        out += part.bytes;
+    }
+    if (h.bigEndian) image->swapByteOrder();
+
+    image->setSpacing(h.spacing[0], h.spacing[1], h.spacing[2], h.spacing[3]);
+    image->computeRange();
+    // The patient position wins over Offset, which most writers use instead.
+    for (int i = 0; i < 3; ++i) image->m_position[i] = h.hasPosition ? h.position[i] : h.offset[i];
+    const ChannelWindow window = image->m_channels > 0 ? image->m_channel_windows[0] : ChannelWindow{0, 0, 0, 0};
+    std::cout << "Loaded Image, resolution " << image->m_dim[0] << " x " << image->m_dim[1] << " x "
+              << image->m_dim[2] << ", min " << window.low << ", max = " << window.high << std::endl;
+    return image.release();
+}
+
+// A status-returning reader lets no allocation failure escape.
+template <class Read>
+Image* withoutThrowing(Read read) {
+    try {
+        return read();
+    } catch (const std::bad_alloc&) {
+        std::cout << "Error: out of memory while reading a MetaImage" << std::endl;
+        return nullptr;
+    }
 }
 
 bool endsWith(const std::string& s, const std::string& suffix) {
     return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-std::string withoutSpaces(std::string s, bool allWhitespace) {
-    s.erase(std::remove_if(s.begin(), s.end(),
-                           [&](unsigned char c) { return c == ' ' || c == '\r' || (allWhitespace && std::isspace(c)); }),
-            s.end());
-    return s;
-}
-
-struct ElementTypeName {
-    const char* name;
-    int glType;
-};
-const ElementTypeName kElementTypes[] = {
-    {"MET_UCHAR", kGlUnsignedByte}, {"MET_CHAR", kGlByte},  {"MET_USHORT", kGlUnsignedShort},
-    {"MET_SHORT", kGlShort},        {"MET_UINT", kGlUnsignedInt}, {"MET_INT", kGlInt},
-    {"MET_FLOAT", kGlFloat},        {"MET_DOUBLE", kGlDouble},
-};
-
-// What the header has said so far; values go into the image only when the
-// data file is named.
-struct HeaderState {
-    std::string fileName;
-    int dims = 0;
-    int size[4] = {1, 1, 1, 1};
-    float spacing[4] = {1, 1, 1, 1};
-    float position[3] = {0, 0, 0};
-    int channels = 1;
-    long long headerSize = 0;
-    bool bigEndian = false;
-    std::unique_ptr<Image> image;
-};
-
-// Each handler reads its value from the stream; false refuses the file (the
-// handler has printed why).
-using KeyHandler = bool (*)(std::istream&, HeaderState&);
-
-bool fail(const HeaderState& s, const std::string& why) {
-    std::cout << "Error: " << why << " in MetaImage header " << s.fileName << std::endl;
-    return false;
-}
-
-template <class V>
-bool readValues(std::istream& in, HeaderState& s, V* values, int count, const char* key) {
-    for (int i = 0; i < count; ++i) {
-        if (!(in >> values[i])) return fail(s, std::string("unreadable ") + key + " value");
-    }
-    return true;
-}
-
-std::string restOfLine(std::istream& in) {
-    std::string value;
-    std::getline(in, value);
-    return withoutSpaces(value, false);
-}
-
-bool readNDims(std::istream& in, HeaderState& s) {
-    if (!readValues(in, s, &s.dims, 1, "NDims")) return false;
-    if (s.dims < 0 || s.dims > 4) return fail(s, "NDims " + std::to_string(s.dims) + " is not between 0 and 4");
-    return true;
-}
-
-bool readDimSize(std::istream& in, HeaderState& s) {
-    if (!readValues(in, s, s.size, s.dims, "DimSize")) return false;
-    for (int i = 0; i < s.dims; ++i) {
-        if (s.size[i] <= 0) return fail(s, "DimSize " + std::to_string(s.size[i]) + " is not positive");
-    }
-    return true;
-}
-
-bool readSpacing(std::istream& in, HeaderState& s) {
-    return readValues(in, s, s.spacing, s.dims, "ElementSpacing");
-}
-
-bool readPosition(std::istream& in, HeaderState& s) {
-    float ignored[4];
-    return readValues(in, s, ignored, s.dims, "Position");
-}
-
-bool readPatientPosition(std::istream& in, HeaderState& s) {
-    return readValues(in, s, s.position, 3, "ImagePositionPatient");
-}
-
-bool readByteOrder(std::istream& in, HeaderState& s) {
-    const std::string value = restOfLine(in);
-    s.bigEndian = value == "True" || value == "1";
-    return true;
-}
-
-bool readChannels(std::istream& in, HeaderState& s) {
-    if (!readValues(in, s, &s.channels, 1, "ElementNumberOfChannels")) return false;
-    if (s.channels <= 0) return fail(s, "ElementNumberOfChannels " + std::to_string(s.channels) + " is not positive");
-    return true;
-}
-
-bool readElementType(std::istream& in, HeaderState& s) {
-    const std::string value = restOfLine(in);
-    for (const ElementTypeName& type : kElementTypes) {
-        if (value == type.name) {
-            s.image.reset(createImage(type.glType));
-            return true;
-        }
-    }
-    std::cout << "Error: Unknown MetaImage data type!" << std::endl;
-    return false;
-}
-
-bool readHeaderSize(std::istream& in, HeaderState& s) {
-    if (!readValues(in, s, &s.headerSize, 1, "HeaderSize")) return false;
-    if (s.headerSize < -1) return fail(s, "HeaderSize " + std::to_string(s.headerSize) + " is negative");
-    if (s.headerSize != 0 && s.headerSize != -1) std::cout << "Warning: " << s.headerSize << " bytes header" << std::endl;
-    return true;
-}
-
-bool readDataFile(std::istream& in, HeaderState& s) {
-    const std::string path = pathPart(s.fileName, true) + "/" + restOfLine(in);
-    if (!s.image) return fail(s, "ElementDataFile before ElementType");
-    long long elements = s.channels;
-    for (int i = 0; i < 4; ++i) {
-        elements *= s.size[i];
-        if (elements > INT_MAX) return fail(s, "image size too large");
-    }
-    std::cout << "Loading file " << path << std::endl;
-    Image& image = *s.image;
-    image.init(s.size[0], s.size[1], s.size[2], s.size[3], s.channels);
-    if (elements > 0 && image.m_image_size == 0) return fail(s, "no memory for the image");
-    withTypedImage(&image, [&](auto& typed) {
-        readRawFile(path.c_str(), typed.m_data, sizeof(*typed.m_data) * static_cast<std::size_t>(typed.m_image_size),
-                    s.headerSize);
-    });
-    if (s.bigEndian) image.swapByteOrder();
-    return true;
-}
-
-struct HeaderKey {
-    const char* name;
-    KeyHandler read;
-    bool skipsRestOfLine;  // number keys leave the end of their line behind
-};
-const HeaderKey kHeaderKeys[] = {
-    {"NDims", readNDims, true},
-    {"DimSize", readDimSize, true},
-    {"ElementSpacing", readSpacing, true},
-    {"Position", readPosition, true},
-    {"ImagePositionPatient", readPatientPosition, true},
-    {"ElementByteOrderMSB", readByteOrder, false},
-    {"ElementNumberOfChannels", readChannels, true},
-    {"ElementType", readElementType, false},
-    {"HeaderSize", readHeaderSize, true},
-    {"ElementDataFile", readDataFile, false},
-};
-
-void skipLine(std::istream& in) {
-    in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-}
-
-Image* readHeader(const std::string& fileName) {
-    std::ifstream in(fileName);
-    if (!in) {
-        std::cout << "Error: cannot read MetaImage header " << fileName << std::endl;
-        return nullptr;
-    }
-    HeaderState s;
-    s.fileName = fileName;
-    std::string key;
-    while (in.good() && std::getline(in, key, '=')) {
-        if (in.eof()) break;  // trailing text without "="
-        key = withoutSpaces(key, true);
-        if (key.empty()) continue;
-        const HeaderKey* known = nullptr;
-        for (const HeaderKey& k : kHeaderKeys) {
-            if (key == k.name) known = &k;
-        }
-        if (!known) {
-            std::cout << "Warning: Unknown keyword \"" << key << "\"" << std::endl;
-            skipLine(in);
-            continue;
-        }
-        if (!known->read(in, s)) return nullptr;
-        if (known->skipsRestOfLine) skipLine(in);
-    }
-    if (!s.image) {
-        std::cout << "Error: no ElementType in MetaImage header " << fileName << std::endl;
-        return nullptr;
-    }
-    Image* image = s.image.release();
-    image->setSpacing(s.spacing[0], s.spacing[1], s.spacing[2], s.spacing[3]);
-    image->computeRange();
-    for (int i = 0; i < 3; ++i) image->m_position[i] = s.position[i];
-    const ChannelWindow window = image->m_channels > 0 ? image->m_channel_windows[0] : ChannelWindow{0, 0, 0, 0};
-    std::cout << "Loaded Image, resolution " << image->m_dim[0] << " x " << image->m_dim[1] << " x "
-              << image->m_dim[2] << ", min " << window.low << ", max = " << window.high << std::endl;
-    return image;
 }
 
 }  // namespace
@@ -231,58 +188,30 @@ Image* readMetaImage(const char* fileName) {
     if (!fileName) return nullptr;
     const std::string name(fileName);
     if (endsWith(name, ".bmp")) {
-        Bitmap* bitmap = new Bitmap;
-        if (bitmap->load(fileName) != 1) {
-            delete bitmap;
+        std::unique_ptr<Bitmap> bitmap(new Bitmap);
+        if (bitmap->load(fileName) != 1) return nullptr;
+        bitmap->computeRange();
+        return bitmap.release();
+    }
+    return withoutThrowing([&]() -> Image* {
+        long long size = 0;
+        std::string why;
+        File file = openRegularFile(name, size, why);
+        if (!file) {
+            std::cout << "Error: cannot read MetaImage header " << name << std::endl;
             return nullptr;
         }
-        bitmap->computeRange();
-        return bitmap;
-    }
-    return readHeader(name);
+        ByteSource source(file.get(), size);
+        return readImage(source, name, true, nullptr);
+    });
 }
 
-int writeMetaImage(const char* baseName, Image* image) {
-    if (!baseName || !image) return 1;
-    const int glType = glTypeOf(image);
-    const char* typeName = nullptr;
-    for (const ElementTypeName& type : kElementTypes) {
-        if (type.glType == glType) typeName = type.name;
-    }
-    if (!typeName) {
-        std::cout << "Error: cannot write an image of unknown element type!" << std::endl;
-        return 1;
-    }
-    const std::string headerName = std::string(baseName) + ".mhd";
-    const std::string dataName = std::string(baseName) + ".raw";
-    std::FILE* header = std::fopen(headerName.c_str(), "w");
-    if (!header) return 1;
-
-    const int* d = image->m_dim;
-    const float* sp = image->m_spacing;
-    const float* pos = image->m_position;
-    const int dims = d[3] != 1 ? 4 : (d[2] != 1 ? 3 : 2);
-    std::fprintf(header, "NDims = %i\n", dims);
-    if (dims == 2) {
-        std::fprintf(header, "DimSize = %i %i\n", d[0], d[1]);
-        std::fprintf(header, "ElementSpacing = %f %f\n", sp[0], sp[1]);
-        std::fprintf(header, "Position = 0 0\n");
-    } else if (dims == 3) {
-        std::fprintf(header, "DimSize = %i %i %i\n", d[0], d[1], d[2]);
-        std::fprintf(header, "ElementSpacing = %f %f %f\n", sp[0], sp[1], sp[2]);
-        std::fprintf(header, "Position = 0 0 0\n");
-    } else {
-        std::fprintf(header, "DimSize = %i %i %i %i\n", d[0], d[1], d[2], d[3]);
-        std::fprintf(header, "ElementSpacing = %f %f %f %f\n", sp[0], sp[1], sp[2], sp[3]);
-        std::fprintf(header, "Position = 0 0 0 0\n");
-    }
-    if (dims < 4) std::fprintf(header, "ImagePositionPatient = %f %f %f\n", pos[0], pos[1], pos[2]);
-    std::fprintf(header, "ElementByteOrderMSB = False\n");
-    if (image->m_channels > 1) std::fprintf(header, "ElementNumberOfChannels = %i\n", image->m_channels);
-    std::fprintf(header, "ElementType = %s\n", typeName);
-    std::fprintf(header, "ElementDataFile = %s\n", pathPart(dataName, false).c_str());
-    if (std::fclose(header) != 0) return 1;
-    return image->saveRaw(dataName.c_str()) == 0 ? 0 : 1;
+Image* readMetaImage(const void* header, std::size_t headerSize, const void* data, std::size_t dataSize) {
+    return withoutThrowing([&] {
+        ByteSource source(header, headerSize);
+        ByteSource dataSource(data, dataSize);
+        return readImage(source, "in memory", false, data ? &dataSource : nullptr);
+    });
 }
 
 }  // namespace KVEL

@@ -1,6 +1,7 @@
 #include "imagelib/rigid.h"
 
 #include "imagelib/detail/element_data.h"
+#include "imagelib/detail/interpolation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -106,23 +107,6 @@ void applyRigidTransform(float* vector, const float* params, bool isDirection) {
 
 namespace {
 
-// Trilinear sample of a one-channel view at (i + fx, j + fy, k + fz), adding
-// the eight corners in the order Image::getTrilinear does.
-template <class T>
-inline float trilinearSample(const T* data, int w, int h, int i, int j, int k, float fx, float fy, float fz) {
-    const float wx[2] = {1 - fx, fx}, wy[2] = {1 - fy, fy}, wz[2] = {1 - fz, fz};
-    float sum = 0;
-    for (int dz = 0; dz < 2; ++dz) {
-        for (int dy = 0; dy < 2; ++dy) {
-            for (int dx = 0; dx < 2; ++dx) {
-                const float e = static_cast<float>(data[i + dx + w * (j + dy + h * (k + dz))]);
-                sum += e * (wx[dx] * wy[dy] * wz[dz]);
-            }
-        }
-    }
-    return sum;
-}
-
 // Voxels x0 <= x < x1 of one output row: voxel x samples the source at
 // base + x * ex, or is 0 where that lies outside. Returns how many samples lay
 // inside. Branch-free, as the inside test flips unpredictably along turned
@@ -144,8 +128,8 @@ long long sampleRow(const ImageBase<T>& source, const float* base, const float* 
         const int i = static_cast<int>(cx), j = static_cast<int>(cy), k = static_cast<int>(cz);
         float value;
         if (interpolate) {
-            value = trilinearSample(data, w, h, i, j, k, cx - static_cast<float>(i), cy - static_cast<float>(j),
-                                    cz - static_cast<float>(k));
+            value = trilinearAt(data + i + w * (j + h * k), 1, w, w * h, cx - static_cast<float>(i),
+                                cy - static_cast<float>(j), cz - static_cast<float>(k));
         } else {
             value = static_cast<float>(data[i * ch + j * source.m_stride + k * source.m_slice_size]);
         }

@@ -2,6 +2,8 @@
 
 #include "imagelib/detail/derivative3x3.h"
 #include "imagelib/detail/element_data.h"
+#include "imagelib/detail/power_of_two.h"
+#include "imagelib/detail/value_range.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,9 +16,7 @@ namespace {
 
 // Row length of a padded picture: the next power of two of the width.
 std::size_t paddedRowLength(int width) {
-    std::size_t p = static_cast<std::size_t>(width) & (~static_cast<std::size_t>(width) + 1);
-    while (p < static_cast<std::size_t>(width)) p *= 2;
-    return p;
+    return static_cast<std::size_t>(nextPowerOfTwo(width));
 }
 
 // Scaled value to a byte: clamped to 0..255 and truncated; not-a-number is 0.
@@ -27,30 +27,26 @@ inline unsigned char toByte(float scaled) {
 }
 
 // Output range of the mapping functions: the given limits, or (both 0) the
-// data's, with equal limits widened by 1.
-struct Range {
-    float min;
-    float max;
-    bool fromData() const { return min == 0 && max == 0; }
-    void startScan() { min = 1e10f, max = -1e10f; }
-    void include(float v) {
-        if (v < min) min = v;
-        if (v > max) max = v;
-    }
-    void finish() {
-        if (max == min) max = min + 1;
-    }
-    unsigned char toGrey(float v) const { return toByte((v - min) * 255 / (max - min)); }
-};
+// data's, scanned from +-1e10; equal limits are widened by 1.
+bool rangeFromData(const ValueRange& range) {
+    return range.min == 0 && range.max == 0;
+}
+const ValueRange kScanStart{1e10f, -1e10f};
+void widenEmpty(ValueRange& range) {
+    if (range.max == range.min) range.max = range.min + 1;
+}
+unsigned char toGrey(const ValueRange& range, float v) {
+    return toByte((v - range.min) * 255 / (range.max - range.min));
+}
 
 template <class V>
-Range rangeOf(const V* values, std::size_t count, std::size_t step, float min, float max) {
-    Range range{min, max};
-    if (range.fromData()) {
-        range.startScan();
-        for (std::size_t i = 0; i < count; ++i) range.include(static_cast<float>(values[i * step]));
+ValueRange rangeOf(const V* values, std::size_t count, std::size_t step, float min, float max) {
+    ValueRange range{min, max};
+    if (rangeFromData(range)) {
+        range = kScanStart;
+        for (std::size_t i = 0; i < count; ++i) range.add(static_cast<float>(values[i * step]));
     }
-    range.finish();
+    widenEmpty(range);
     return range;
 }
 
@@ -64,7 +60,7 @@ void colourMap(const V* values, unsigned char* rgba, int width, int height, floa
         return;
     }
     const std::size_t count = static_cast<std::size_t>(width) * height;
-    const Range range = rangeOf(values, count, 1, min, max);
+    const ValueRange range = rangeOf(values, count, 1, min, max);
     const float last = static_cast<float>(tableSize - 1);
     const float middle = last / 2;
     for (std::size_t i = 0; i < count; ++i) {
@@ -141,19 +137,19 @@ void floatsToBytes(const float* values, unsigned char* bytes, int width, int hei
     if (!values || !bytes || width <= 0 || height <= 0) return;
     const int w = halfSize ? width / 2 : width;
     const int h = halfSize ? height / 2 : height;
-    Range range{min, max};
-    if (range.fromData()) {
-        range.startScan();
+    ValueRange range{min, max};
+    if (rangeFromData(range)) {
+        range = kScanStart;
         for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) range.include(values[static_cast<std::size_t>(y) * width + x]);
+            for (int x = 0; x < w; ++x) range.add(values[static_cast<std::size_t>(y) * width + x]);
         }
     }
-    range.finish();
+    widenEmpty(range);
     const std::size_t rowLength = paddedRowLength(width);
     for (int y = 0; y < h; ++y) {
         const float* in = values + static_cast<std::size_t>(y) * width;
         unsigned char* out = bytes + rowLength * y;
-        for (int x = 0; x < w; ++x) out[x] = range.toGrey(in[x]);
+        for (int x = 0; x < w; ++x) out[x] = toGrey(range, in[x]);
     }
 }
 
@@ -176,19 +172,19 @@ int fieldMagnitudeToBytes(const float* field, unsigned char* bytes, int width, i
         const float* v = field + 2 * (x + static_cast<std::size_t>(width) * y);
         return v[0] * v[0] + v[1] * v[1];
     };
-    Range range{min, max};
-    if (range.fromData()) {
-        range.startScan();
+    ValueRange range{min, max};
+    if (rangeFromData(range)) {
+        range = kScanStart;
         for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) range.include(squaredLength(x, y));
+            for (int x = 0; x < w; ++x) range.add(squaredLength(x, y));
         }
         range.min = std::sqrt(range.min);
         range.max = std::sqrt(range.max);
     }
-    range.finish();
+    widenEmpty(range);
     const std::size_t rowLength = paddedRowLength(width);
     for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) bytes[x + rowLength * y] = range.toGrey(std::sqrt(squaredLength(x, y)));
+        for (int x = 0; x < w; ++x) bytes[x + rowLength * y] = toGrey(range, std::sqrt(squaredLength(x, y)));
     }
     return h;
 }
@@ -213,15 +209,15 @@ void channelsToRGBA(const float* values, unsigned char* rgba, int width, int hei
         return;
     }
     const std::size_t count = static_cast<std::size_t>(width) * height;
-    Range ranges[3];
+    ValueRange ranges[3];
     for (int c = 0; c < k; ++c) {
-        ranges[c] = useImageWindows ? Range{image->m_channel_windows[c].low, image->m_channel_windows[c].high}
+        ranges[c] = useImageWindows ? ValueRange{image->m_channel_windows[c].low, image->m_channel_windows[c].high}
                                     : rangeOf(values + c, count, k, 0, 0);
     }
     // Missing channels repeat the last one.
     const int source[3] = {0, std::min(1, k - 1), k - 1};
     for (std::size_t i = 0; i < count; ++i) {
-        for (int b = 0; b < 3; ++b) rgba[4 * i + b] = ranges[source[b]].toGrey(values[i * k + source[b]]);
+        for (int b = 0; b < 3; ++b) rgba[4 * i + b] = toGrey(ranges[source[b]], values[i * k + source[b]]);
         rgba[4 * i + 3] = 0;
     }
 }
