@@ -1,28 +1,11 @@
-// Bitmap::load on arbitrary bytes: it reads files only, so each input is
-// written to one temporary file per process first.
+// Bitmap::load on arbitrary bytes, decoded in memory.
 #include "imagelib/bitmap.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <string>
-#include <unistd.h>
-
-namespace {
-
-const std::string& inputPath() {
-    static const std::string path = "/tmp/bitmap_fuzz_" + std::to_string(getpid()) + ".bmp";
-    return path;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::FILE* file = std::fopen(inputPath().c_str(), "wb");
-    if (!file) return 0;
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
     KVEL::Bitmap bitmap;
-    if (bitmap.load(inputPath().c_str()) == 1) {
+    if (bitmap.load(data, size) == 1) {
         // A picture that loads must be whole: touch every pixel and the palette.
         unsigned sum = 0;
         for (int i = 0; i < bitmap.m_image_size; ++i) sum += bitmap.data()[i];
@@ -30,6 +13,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (bitmap.m_image_size != bitmap.m_dim[0] * bitmap.m_dim[1] * bitmap.m_channels) __builtin_trap();
         (void)sum;
     }
-    std::remove(inputPath().c_str());
     return 0;
 }

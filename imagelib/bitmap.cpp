@@ -104,20 +104,22 @@ int readBitmap(Bitmap& b, ByteSource& source) {
 
     unsigned char* pixels = static_cast<unsigned char*>(allocateAligned(static_cast<std::size_t>(stride * rows)));
     if (!pixels) return -1;
+    // Files are read through a staging block; memory is copied from in place.
     const long long rowsPerChunk = std::max(1LL, kReadChunk / padded);
-    std::vector<unsigned char> chunk(static_cast<std::size_t>(rowsPerChunk * padded));
+    std::vector<unsigned char> staging;
     for (long long first = 0; first < rows; first += rowsPerChunk) {
         const long long count = std::min(rowsPerChunk, rows - first);
         const long long last = first + count;
         const std::size_t bytes = static_cast<std::size_t>(count * padded - (last == rows ? padded - stride : 0));
-        if (!source.read(chunk.data(), bytes)) {
+        const unsigned char* chunk = nullptr;
+        if (source.next(bytes, staging, chunk) != bytes) {
             freeAligned(pixels);
             return -1;
         }
         for (long long j = first; j < last; ++j) {
             // Bottom-up files (positive height) store the top row last.
             const long long row = h.height < 0 ? j : rows - 1 - j;
-            std::memcpy(pixels + row * stride, chunk.data() + (j - first) * padded, static_cast<std::size_t>(stride));
+            std::memcpy(pixels + row * stride, chunk + (j - first) * padded, static_cast<std::size_t>(stride));
         }
     }
 
