@@ -293,6 +293,27 @@ TEST_P(BitmapFromOtherTools, LoadsThePictureTheyWrote) {
     }
 }
 
+// The in-memory decoder is the same parser: the same picture from the whole
+// buffer, and every cut either fails or still holds the whole picture.
+TEST_P(BitmapFromOtherTools, FromMemoryGivesTheSamePictureAndCutsNeverReadPastTheEnd) {
+    const std::string file = std::string(TEST_DATA_DIR) + "/bmp/" + GetParam();
+    const std::vector<unsigned char> bytes = readFile(file);
+    Bitmap fromFile;
+    ASSERT_EQ(fromFile.load(file.c_str()), 1);
+    for (std::size_t size = 0; size <= bytes.size(); ++size) {
+        Bitmap b;
+        std::vector<unsigned char> cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
+        const int result = b.load(cut.data(), cut.size());
+        if (size == bytes.size()) {
+            ASSERT_EQ(result, 1);
+        }
+        if (result == 1) {
+            EXPECT_EQ(pixelsOf(b), pixelsOf(fromFile)) << size;
+        }
+        EXPECT_TRUE(size >= 54 || result == -1) << size;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Fixtures, BitmapFromOtherTools,
                          ::testing::Values("magick_24bit.bmp", "magick_24bit_v4header.bmp", "magick_32bit.bmp",
                                            "magick_8bit_palette.bmp", "pil_24bit.bmp", "pil_32bit.bmp",
