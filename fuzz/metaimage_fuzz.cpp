@@ -4,21 +4,13 @@
 #include "imagelib/metaimage.h"
 
 #include <cstdint>
-#include <memory>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     std::size_t headerSize = data[0] | (data[1] << 8);
     if (headerSize > size - 2) headerSize = size - 2;
     const std::uint8_t* header = data + 2;
-    std::unique_ptr<KVEL::Image> image(
-        KVEL::readMetaImage(header, headerSize, header + headerSize, size - 2 - headerSize));
-    if (image) {
-        // An image that reads must be whole: touch every element.
-        float value, sum = 0;
-        image->resetIteration();
-        while (image->getNext(value)) sum += value;
-        (void)sum;
-    }
+    // The reader itself reads every element of an image it returns (computeRange).
+    delete KVEL::readMetaImage(header, headerSize, header + headerSize, size - 2 - headerSize);
     return 0;
 }
