@@ -50,7 +50,7 @@ void ImageBase<T>::freeData() {
 
 template <class T>
 int ImageBase<T>::loadRaw(const char* path) {
-    return readRawFile(path, m_data, sizeof(T) * static_cast<std::size_t>(m_image_size), 0);
+    return readRawFile(path, m_data, sizeof(T) * static_cast<std::size_t>(m_image_size));
 }
 
 template <class T>

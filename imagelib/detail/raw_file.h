@@ -6,10 +6,9 @@
 
 namespace KVEL {
 
-// Reads `bytes` bytes into data, after skipping headerBytes bytes (-1: the data
-// are the file's last bytes). 0 on success; 1 with the usual warning when the
-// file cannot be opened or holds too few bytes.
-int readRawFile(const char* path, void* data, std::size_t bytes, long long headerBytes);
+// Reads the first `bytes` bytes of the file into data. 0 on success; 1 with
+// the usual warning when the file cannot be opened or holds too few bytes.
+int readRawFile(const char* path, void* data, std::size_t bytes);
 int writeRawFile(const char* path, const void* data, std::size_t bytes);
 
 }  // namespace KVEL
