@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <optional>
 
+#include "game/sphere_sweep.h"
 #include "game/state.h"
 #include "world/heightmap.h"
 #include "world/terrain_sweep.h"
@@ -26,16 +27,6 @@ std::optional<Vector3> wallContact(const Vector3& position, const Vector3& motio
 }
 
 }  // namespace
-
-Vector3 sweepToPlane(Vector3 position, Vector3 motion, double radius, Vector3 planePoint, Vector3 planeNormal) {
-    // The centre touches the plane shifted by the radius towards the start's side.
-    const Vector3 offset = planeNormal * radius;
-    const Vector3 touching = (position - planePoint).dot(planeNormal) < 0.0 ? planePoint - offset
-                                                                             : planePoint + offset;
-    const double speed = planeNormal.dot(motion);
-    const double t = speed == 0.0 ? 1.0 : (planeNormal.dot(touching) - planeNormal.dot(position)) / speed;
-    return position + motion * t;
-}
 
 Vector3 terrainSweep(Vector3 position, Vector3 motion, double radius) {
     if (terrain == nullptr || terrain->heightRows().empty()) return motion;

@@ -1,10 +1,7 @@
 #include "game/scenario.h"
 
-#include <algorithm>
-#include <cmath>
 #include <fstream>
 #include <iostream>
-#include <limits>
 #include <locale>
 #include <sstream>
 
@@ -91,36 +88,9 @@ bool recordIsSound(const ScenarioRecord& r, const char* name, std::vector<std::s
 constexpr double kDropHeight = 30.0;
 constexpr double kDropRadius = 1.0;
 
-// Highest terrain sample within `radius` grid steps of the point, the reach
-// the terrain sweep gives a sphere.
-double highestSampleUnder(const Vector3& p, double radius) {
-    const Heightmap::HeightGrid& heights = terrain->heightRows();
-    const double gx = p.x * samplesPerUnit;
-    const double gz = p.z * samplesPerUnit;
-    const int lastRow = static_cast<int>(heights.size()) - 1;
-    const int lastCol = static_cast<int>(heights[0].size()) - 1;
-    double highest = std::numeric_limits<double>::lowest();
-    for (int row = std::max(0, static_cast<int>(std::floor(gz - radius)));
-         row <= std::min(lastRow, static_cast<int>(std::ceil(gz + radius))); ++row) {
-        for (int col = std::max(0, static_cast<int>(std::floor(gx - radius)));
-             col <= std::min(lastCol, static_cast<int>(std::ceil(gx + radius))); ++col) {
-            highest = std::max(highest, heights[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)]);
-        }
-    }
-    return highest;
-}
-
-// Where a sphere of radius 1 dropped straight down from height 30 comes to
-// rest. The sweep can miss a gently sloping floor (its edge tests use the
-// raised centre), which would bury the object under the terrain; such a drop
-// rests on the highest sample below the sphere instead.
+// Where a sphere of radius 1 dropped straight down from height 30 comes to rest.
 Vector3 dropOntoTerrain(const Vector3& start) {
-    const Vector3 fall(0, -kDropHeight, 0);
-    const Vector3 allowed = terrainSweep(start, fall, kDropRadius);
-    if (allowed != fall || terrain->heightRows().empty() || terrain->heightRows()[0].empty()) {
-        return start + allowed;
-    }
-    return Vector3(start.x, highestSampleUnder(start, kDropRadius) + kDropRadius, start.z);
+    return start + terrainSweep(start, Vector3(0, -kDropHeight, 0), kDropRadius);
 }
 
 }  // namespace
