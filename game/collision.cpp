@@ -99,9 +99,11 @@ int earliestCollision(std::deque<tide::exactCollisionTransporter>* events) {
         if (disc < -eps) continue;
 
         if (disc <= eps) {
-            // Grazing: only a touch within this step counts, not one long past.
+            // Grazing: the touch counts only while the pair still closes in, so
+            // not once it is reached (a pair left touching would be found again
+            // at time 0 on every pass) and not when it lies in the past.
             event.time = -h;
-            if (event.time >= -eps && event.time < 1.0 && event.time < bestTime) {
+            if (event.time > 0.0 && event.time < 1.0 && event.time < bestTime) {
                 best = static_cast<int>(index);
                 bestTime = event.time;
             }
