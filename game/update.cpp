@@ -244,8 +244,21 @@ void stepWorld(unsigned dt) {
     glutPostRedisplay();
 }
 
+unsigned worldStepMs(unsigned long gathered) {
+    constexpr unsigned long kShortestStep = 10;
+    constexpr unsigned long kLongestStep = 100;
+    if (gathered < kShortestStep) return 0;
+    return static_cast<unsigned>(std::min(gathered, kLongestStep));
+}
+
 void idle() {
+    const unsigned long now = frameClockMs();
+    const unsigned dt = worldStepMs(now - currentTick);
+    if (dt == 0) {
+        glutPostRedisplay();
+        return;
+    }
     previousTick = currentTick;
-    currentTick = frameClockMs();
-    stepWorld(static_cast<unsigned>(currentTick - previousTick));
+    currentTick = now;
+    stepWorld(dt);
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "game/frame_clock.h"
 #include "game/state.h"
 #include "scene/ball.h"
 #include "scene/bullet.h"
@@ -131,6 +132,20 @@ TEST_F(UpdateTest, ZeroFrameTimeMovesNothing) {
     stepWorld(0);
     expectVector(vessel->getPosition(), 10, 15, 10);
     EXPECT_EQ(balls.size(), 1u);
+}
+
+TEST_F(UpdateTest, TheWorldMovesInStepsOfTenToAHundredMilliseconds) {
+    EXPECT_EQ(worldStepMs(0), 0u);
+    EXPECT_EQ(worldStepMs(9), 0u);
+    EXPECT_EQ(worldStepMs(10), 10u);
+    EXPECT_EQ(worldStepMs(57), 57u);
+    EXPECT_EQ(worldStepMs(100), 100u);
+    EXPECT_EQ(worldStepMs(86400000), 100u);
+    // After a long stall the idle call moves the world by 100 ms only.
+    cruise(*vessel);
+    currentTick = frameClockMs() - 5000;
+    idle();
+    expectVector(vessel->getPosition(), 10.1, 15, 10);
 }
 
 // --- Terrain and walls ---
