@@ -22,8 +22,9 @@ public:
 
     // Steers for one time step; false when there is no target.
     bool step(unsigned dt);
-    // Picks a ball or a finish from the candidates (free balls, then finishes);
-    // leaves the target null when there is nothing of the wanted kind.
+    // Picks a ball or a finish from the candidates (free balls, then finishes):
+    // carrying 10 or more, or wanting a ball when none is free, a finish. The
+    // target stays null when there is nothing of the kind.
     void chooseTarget(std::deque<mrObject*>* candidates);
 
     mrObject* getTarget() const { return target; }

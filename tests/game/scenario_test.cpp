@@ -242,11 +242,10 @@ TEST_F(ScenarioReader, EnemyDirectionIsScaledByTheExtentsThenNormalised) {
     EXPECT_EQ(d.y, 0.0);
 }
 
-TEST_F(ScenarioReader, EnemyWithoutDirectionFacesAlongItsHeading) {
+TEST_F(ScenarioReader, EnemyWithoutDirectionKeepsTheZeroDirection) {
     read("enemy:\n50\n50\n0\n0\n1\n");
     ASSERT_EQ(enemies.size(), 1u);
-    EXPECT_EQ(enemies[0]->getHeading(), 270);
-    EXPECT_TRUE(enemies[0]->getDirection().equals(-std::cos(270 * kDegreesToRadians), 0, -1));
+    EXPECT_TRUE(enemies[0]->getDirection().equals(0, 0, 0));
 }
 
 TEST_F(ScenarioReader, HundredPercentPlacesTheObjectOnTheFarEdge) {
