@@ -4,6 +4,7 @@
 #include <iostream>
 #include <locale>
 #include <sstream>
+#include <utility>
 
 #include "game/collision.h"
 #include "game/state.h"
@@ -68,9 +69,32 @@ bool readField(Field field, const std::string& line, ScenarioRecord& work) {
 
 std::string lineLabel(int line) { return "line " + std::to_string(line) + ": "; }
 
+// A crafted file of millions of bad lines must not keep a message for each:
+// the first few are kept, the rest only counted.
+constexpr std::size_t kProblemsShown = 20;
+
+class ProblemList {
+public:
+    explicit ProblemList(std::vector<std::string>& lines) : lines(lines) {}
+    void add(std::string problem) {
+        if (lines.size() < kProblemsShown) {
+            lines.push_back(std::move(problem));
+        } else {
+            ++unshown;
+        }
+    }
+    void close() {
+        if (unshown > 0) lines.push_back(std::to_string(unshown) + " more problems not shown");
+    }
+
+private:
+    std::vector<std::string>& lines;
+    unsigned long unshown = 0;
+};
+
 // Positions outside the terrain and values outside the colour code make no
 // sense in the game (and huge ones would overflow grid or score arithmetic).
-bool recordIsSound(const ScenarioRecord& r, const char* name, std::vector<std::string>& problems) {
+bool recordIsSound(const ScenarioRecord& r, const char* name, ProblemList& problems) {
     std::ostringstream why;
     if (!(r.x >= 0.0 && r.x <= 100.0)) {
         why << name << " x " << r.x << " is outside 0..100 %";
@@ -81,7 +105,7 @@ bool recordIsSound(const ScenarioRecord& r, const char* name, std::vector<std::s
     } else {
         return true;
     }
-    problems.push_back(lineLabel(r.line) + why.str() + "; record skipped");
+    problems.add(lineLabel(r.line) + why.str() + "; record skipped");
     return false;
 }
 
@@ -97,6 +121,7 @@ Vector3 dropOntoTerrain(const Vector3& start) {
 
 ScenarioFile parseScenario(std::istream& in) {
     ScenarioFile result;
+    ProblemList problems(result.problems);
     // The numbers persist from record to record, so a bad value line keeps the
     // value it had before.
     ScenarioRecord work;
@@ -117,16 +142,17 @@ ScenarioFile parseScenario(std::istream& in) {
             continue;
         }
         if (!readField(open->fields[field], line, work)) {
-            result.problems.push_back(lineLabel(lineNumber) + "no number at the start of the line; the previous value is kept");
+            problems.add(lineLabel(lineNumber) + "no number at the start of the line; the previous value is kept");
         }
         if (++field == open->fields.size()) {
-            if (recordIsSound(work, open->name, result.problems)) result.records.push_back(work);
+            if (recordIsSound(work, open->name, problems)) result.records.push_back(work);
             open = nullptr;
         }
     }
     if (open != nullptr) {
-        result.problems.push_back(lineLabel(work.line) + open->name + " record ends at end of file; record skipped");
+        problems.add(lineLabel(work.line) + open->name + " record ends at end of file; record skipped");
     }
+    problems.close();
     return result;
 }
 

@@ -140,6 +140,16 @@ TEST(ScenarioParser, ValueLineWithoutNumberKeepsThePreviousValue) {
     EXPECT_EQ(f.problems[0], "line 6: no number at the start of the line; the previous value is kept");
 }
 
+TEST(ScenarioParser, HundredsOfThousandsOfBadLinesKeepTwentyMessagesAndACount) {
+    std::string text;
+    for (int i = 0; i < 200000; ++i) text += "finish:\n\n\n";  // two empty value lines each
+    const ScenarioFile f = parse(text);
+    EXPECT_EQ(f.records.size(), 200000u);
+    ASSERT_EQ(f.problems.size(), 21u);
+    EXPECT_EQ(f.problems[19], "line 30: no number at the start of the line; the previous value is kept");
+    EXPECT_EQ(f.problems[20], "399980 more problems not shown");
+}
+
 TEST(ScenarioParser, NumberOutOfTheTypesRangeKeepsThePreviousValue) {
     const ScenarioFile f = parse("enemy:\n1e400\n5\n0\n0\n99999999999999999999\n");
     ASSERT_EQ(f.records.size(), 1u);
