@@ -178,8 +178,9 @@ TEST(GridSphereSweep, StartOutsideTheGridReadsNothingOutsideIt) {
     expectVector(gridSphereSweep({5, 2, 5}, {0, -3, 0}, nan, flat, 10, 10), 5, -1, 5);
     // A grid too small to hold a cell has no ground.
     expectVector(gridSphereSweep({0.5, 2, 0.5}, {0, -3, 0}, 0.5, flat, 1, 1), 0.5, -1, 0.5);
-    // A size larger than the grid is limited to the grid.
+    // A size larger than the grid is limited to the grid, in rows and in columns.
     expectVector(gridSphereSweep({5, 2, 5}, {0, -3, 0}, 0.5, flat, 10, 50), 5, 1.5, 5);
+    expectVector(gridSphereSweep({9.6, 2, 5}, {0, -3, 0}, 0.5, flat, 50, 10), 9.6, -1, 5);
 }
 
 TEST(GridSphereSweep, SphereNearAnEdgeStillMeetsTheGround) {
