@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <optional>
 
+#include "game/sphere_sweep.h"
 #include "game/state.h"
 #include "world/heightmap.h"
 #include "world/terrain_sweep.h"
@@ -26,16 +27,6 @@ std::optional<Vector3> wallContact(const Vector3& position, const Vector3& motio
 }
 
 }  // namespace
-
-Vector3 sweepToPlane(Vector3 position, Vector3 motion, double radius, Vector3 planePoint, Vector3 planeNormal) {
-    // The centre touches the plane shifted by the radius towards the start's side.
-    const Vector3 offset = planeNormal * radius;
-    const Vector3 touching = (position - planePoint).dot(planeNormal) < 0.0 ? planePoint - offset
-                                                                             : planePoint + offset;
-    const double speed = planeNormal.dot(motion);
-    const double t = speed == 0.0 ? 1.0 : (planeNormal.dot(touching) - planeNormal.dot(position)) / speed;
-    return position + motion * t;
-}
 
 Vector3 terrainSweep(Vector3 position, Vector3 motion, double radius) {
     if (terrain == nullptr || terrain->heightRows().empty()) return motion;
@@ -108,9 +99,11 @@ int earliestCollision(std::deque<tide::exactCollisionTransporter>* events) {
         if (disc < -eps) continue;
 
         if (disc <= eps) {
-            // Grazing: only a touch within this step counts, not one long past.
+            // Grazing: the touch counts only while the pair still closes in, so
+            // not once it is reached (a pair left touching would be found again
+            // at time 0 on every pass) and not when it lies in the past.
             event.time = -h;
-            if (event.time >= -eps && event.time < 1.0 && event.time < bestTime) {
+            if (event.time > 0.0 && event.time < 1.0 && event.time < bestTime) {
                 best = static_cast<int>(index);
                 bestTime = event.time;
             }

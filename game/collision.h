@@ -15,11 +15,6 @@ Vector3 terrainSweep(Vector3 position, Vector3 motion, double radius);
 // world's walls (x = 0, x = extent x, z = 0, z = extent z).
 Vector3 wallClip(Vector3 position, Vector3 motion, double radius);
 
-// The centre at the moment the sphere touches the plane through `planePoint`
-// with normal `planeNormal`, on the side of the plane where the sphere starts.
-// The time is not limited to the motion: it may lie behind the start or beyond.
-Vector3 sweepToPlane(Vector3 position, Vector3 motion, double radius, Vector3 planePoint, Vector3 planeNormal);
-
 // True when the two infinite lines of motion pass within the sum of the radii;
 // parallel or standing spheres always pass.
 bool linesPass(Vector3 positionA, Vector3 motionA, double radiusA, Vector3 positionB, Vector3 motionB,

@@ -1,12 +1,10 @@
 #include "game/scenario.h"
 
-#include <algorithm>
-#include <cmath>
 #include <fstream>
 #include <iostream>
-#include <limits>
 #include <locale>
 #include <sstream>
+#include <utility>
 
 #include "game/collision.h"
 #include "game/state.h"
@@ -71,9 +69,32 @@ bool readField(Field field, const std::string& line, ScenarioRecord& work) {
 
 std::string lineLabel(int line) { return "line " + std::to_string(line) + ": "; }
 
+// A crafted file of millions of bad lines must not keep a message for each:
+// the first few are kept, the rest only counted.
+constexpr std::size_t kProblemsShown = 20;
+
+class ProblemList {
+public:
+    explicit ProblemList(std::vector<std::string>& lines) : lines(lines) {}
+    void add(std::string problem) {
+        if (lines.size() < kProblemsShown) {
+            lines.push_back(std::move(problem));
+        } else {
+            ++unshown;
+        }
+    }
+    void close() {
+        if (unshown > 0) lines.push_back(std::to_string(unshown) + " more problems not shown");
+    }
+
+private:
+    std::vector<std::string>& lines;
+    unsigned long unshown = 0;
+};
+
 // Positions outside the terrain and values outside the colour code make no
 // sense in the game (and huge ones would overflow grid or score arithmetic).
-bool recordIsSound(const ScenarioRecord& r, const char* name, std::vector<std::string>& problems) {
+bool recordIsSound(const ScenarioRecord& r, const char* name, ProblemList& problems) {
     std::ostringstream why;
     if (!(r.x >= 0.0 && r.x <= 100.0)) {
         why << name << " x " << r.x << " is outside 0..100 %";
@@ -84,49 +105,23 @@ bool recordIsSound(const ScenarioRecord& r, const char* name, std::vector<std::s
     } else {
         return true;
     }
-    problems.push_back(lineLabel(r.line) + why.str() + "; record skipped");
+    problems.add(lineLabel(r.line) + why.str() + "; record skipped");
     return false;
 }
 
 constexpr double kDropHeight = 30.0;
 constexpr double kDropRadius = 1.0;
 
-// Highest terrain sample within `radius` grid steps of the point, the reach
-// the terrain sweep gives a sphere.
-double highestSampleUnder(const Vector3& p, double radius) {
-    const Heightmap::HeightGrid& heights = terrain->heightRows();
-    const double gx = p.x * samplesPerUnit;
-    const double gz = p.z * samplesPerUnit;
-    const int lastRow = static_cast<int>(heights.size()) - 1;
-    const int lastCol = static_cast<int>(heights[0].size()) - 1;
-    double highest = std::numeric_limits<double>::lowest();
-    for (int row = std::max(0, static_cast<int>(std::floor(gz - radius)));
-         row <= std::min(lastRow, static_cast<int>(std::ceil(gz + radius))); ++row) {
-        for (int col = std::max(0, static_cast<int>(std::floor(gx - radius)));
-             col <= std::min(lastCol, static_cast<int>(std::ceil(gx + radius))); ++col) {
-            highest = std::max(highest, heights[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)]);
-        }
-    }
-    return highest;
-}
-
-// Where a sphere of radius 1 dropped straight down from height 30 comes to
-// rest. The sweep can miss a gently sloping floor (its edge tests use the
-// raised centre), which would bury the object under the terrain; such a drop
-// rests on the highest sample below the sphere instead.
+// Where a sphere of radius 1 dropped straight down from height 30 comes to rest.
 Vector3 dropOntoTerrain(const Vector3& start) {
-    const Vector3 fall(0, -kDropHeight, 0);
-    const Vector3 allowed = terrainSweep(start, fall, kDropRadius);
-    if (allowed != fall || terrain->heightRows().empty() || terrain->heightRows()[0].empty()) {
-        return start + allowed;
-    }
-    return Vector3(start.x, highestSampleUnder(start, kDropRadius) + kDropRadius, start.z);
+    return start + terrainSweep(start, Vector3(0, -kDropHeight, 0), kDropRadius);
 }
 
 }  // namespace
 
 ScenarioFile parseScenario(std::istream& in) {
     ScenarioFile result;
+    ProblemList problems(result.problems);
     // The numbers persist from record to record, so a bad value line keeps the
     // value it had before.
     ScenarioRecord work;
@@ -147,16 +142,17 @@ ScenarioFile parseScenario(std::istream& in) {
             continue;
         }
         if (!readField(open->fields[field], line, work)) {
-            result.problems.push_back(lineLabel(lineNumber) + "no number at the start of the line; the previous value is kept");
+            problems.add(lineLabel(lineNumber) + "no number at the start of the line; the previous value is kept");
         }
         if (++field == open->fields.size()) {
-            if (recordIsSound(work, open->name, result.problems)) result.records.push_back(work);
+            if (recordIsSound(work, open->name, problems)) result.records.push_back(work);
             open = nullptr;
         }
     }
     if (open != nullptr) {
-        result.problems.push_back(lineLabel(work.line) + open->name + " record ends at end of file; record skipped");
+        problems.add(lineLabel(work.line) + open->name + " record ends at end of file; record skipped");
     }
+    problems.close();
     return result;
 }
 

@@ -31,7 +31,8 @@ struct ScenarioRecord {
 
 struct ScenarioFile {
     std::vector<ScenarioRecord> records;  // in file order
-    std::vector<std::string> problems;    // one line each, e.g. "line 7: ..."
+    // One line each, e.g. "line 7: ...": the first 20, then a count of the rest.
+    std::vector<std::string> problems;
 };
 
 // Reads the records from a text stream; needs no OpenGL. Accepts lines of any

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <utility>
+#include <vector>
 
 #include "game/collision.h"
 #include "game/frame_clock.h"
@@ -25,7 +27,7 @@ enum RemovalMask { kBallRemoved = 1, kBulletRemoved = 2 };
 
 // Every record can take part in a few contacts per frame (a ball, a finish, a
 // vessel, a wall bounce); a frame that needs many more is stuck on a pair that
-// keeps touching, and its remaining motion is dropped.
+// keeps touching, and the rest of the motion is made without further contacts.
 constexpr std::size_t kEventsPerRecord = 8;
 constexpr std::size_t kEventAllowance = 16;
 
@@ -137,25 +139,50 @@ void resolve(const exactCollisionTransporter& event) {
     if (removed & kBallRemoved) renumber(balls);
 }
 
+using RecordPair = std::pair<const collisionTransporter*, const collisionTransporter*>;
+
+// Events sooner than this (a fraction of the remaining motion) happen at the
+// present instant; the contact times of moving spheres are never shorter.
+constexpr double kSameInstant = 1e-7;
+
+RecordPair pairOf(const exactCollisionTransporter& e) {
+    return {collisionRecords[static_cast<std::size_t>(e.first)], collisionRecords[static_cast<std::size_t>(e.second)]};
+}
+
+// The earliest event, leaving out pairs already resolved at the present
+// instant: a pair left touching must not have its responses run again before
+// anything moves. -1 when there is none.
+int nextEvent(const std::vector<RecordPair>& resolvedNow) {
+    for (;;) {
+        const int k = earliestCollision(&exactCollisions);
+        if (k == -1) return -1;
+        const exactCollisionTransporter& e = exactCollisions[static_cast<std::size_t>(k)];
+        if (e.time >= kSameInstant ||
+            std::find(resolvedNow.begin(), resolvedNow.end(), pairOf(e)) == resolvedNow.end()) {
+            return k;
+        }
+        exactCollisions.erase(exactCollisions.begin() + k);
+    }
+}
+
 // Contacts one at a time in time order, then the rest of the motion. When no
 // pair is left to test (the last ball was just taken), the rest of the motion
 // is still made.
 void resolveContacts() {
     const std::size_t eventLimit = kEventsPerRecord * collisionRecords.size() + kEventAllowance;
-    std::size_t events = 0;
-    bool settled = false;
-    while (!settled && events < eventLimit) {
+    std::vector<RecordPair> resolvedNow;
+    for (std::size_t events = 0; events < eventLimit; ++events) {
         findCollisions(&collisionRecords, &exactCollisions);
-        const int k = earliestCollision(&exactCollisions);
-        if (k == -1) {
-            moveAllBy(1.0);
-            settled = true;
-        } else {
-            resolve(exactCollisions[static_cast<std::size_t>(k)]);
-            ++events;
-        }
+        const int k = nextEvent(resolvedNow);
+        if (k == -1) break;
+        const exactCollisionTransporter event = exactCollisions[static_cast<std::size_t>(k)];
         exactCollisions.clear();
+        if (event.time >= kSameInstant) resolvedNow.clear();
+        resolvedNow.push_back(pairOf(event));
+        resolve(event);
     }
+    exactCollisions.clear();
+    moveAllBy(1.0);
 }
 
 void feedRadar() {
@@ -217,8 +244,21 @@ void stepWorld(unsigned dt) {
     glutPostRedisplay();
 }
 
+unsigned worldStepMs(unsigned long gathered) {
+    constexpr unsigned long kShortestStep = 10;
+    constexpr unsigned long kLongestStep = 100;
+    if (gathered < kShortestStep) return 0;
+    return static_cast<unsigned>(std::min(gathered, kLongestStep));
+}
+
 void idle() {
+    const unsigned long now = frameClockMs();
+    const unsigned dt = worldStepMs(now - currentTick);
+    if (dt == 0) {
+        glutPostRedisplay();
+        return;
+    }
     previousTick = currentTick;
-    currentTick = frameClockMs();
-    stepWorld(static_cast<unsigned>(currentTick - previousTick));
+    currentTick = now;
+    stepWorld(dt);
 }

@@ -1,7 +1,15 @@
 #pragma once
 
-// GLUT idle callback: reads the frame clock and advances the world by the elapsed time.
+// GLUT idle callback: reads the frame clock and advances the world by the
+// time gathered since it last moved, as worldStepMs allows; otherwise it only
+// asks for a redisplay.
 void idle();
+
+// The frame time dt for `gathered` whole milliseconds since the world last
+// moved: 0 (wait) below 10, so that frames within a clock tick do not steer the
+// enemies on every call, and at most 100, so that a stalled process does not
+// move the world in one giant step.
+unsigned worldStepMs(unsigned long gathered);
 
 // One frame of the game after the clock has been read: every moving thing
 // proposes its displacement, the terrain and the walls clip it, contacts are

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "game/collision.h"
+#include "scene/ball.h"
 #include "scene/ship.h"
 
 namespace tide {
@@ -17,8 +18,14 @@ constexpr double kFineTurn = 2.5;
 constexpr double kWideAngle = 25.0;
 constexpr double kOnCourseAngle = 2.5;
 constexpr double kBlockedTolerance = 1e-9;
-// Carrying this many balls or more, the draw below has no modulus left.
+// Carrying this many balls or more, the draw in chooseTarget has no modulus left.
 constexpr int kChainLimit = 10;
+
+mrObject* firstOfKind(const std::deque<mrObject*>& candidates, int kind) {
+    const auto first = std::find_if(candidates.begin(), candidates.end(),
+                                    [kind](mrObject* c) { return c->getKind() == kind; });
+    return first == candidates.end() ? nullptr : *first;
+}
 }  // namespace
 
 enemy::enemy(Vector3 position, Vector3 direction, int tag_)
@@ -47,6 +54,11 @@ bool enemy::wayBlocked(unsigned dt) {
 }
 
 bool enemy::step(unsigned dt) {
+    // A ball another vessel took sits at the world's origin while carried;
+    // chasing it there would strand the enemy in the corner.
+    if (target != nullptr && target->getKind() == kKindBall && static_cast<ball*>(target)->isAttached()) {
+        target = nullptr;
+    }
     if (target == nullptr) return false;
     const Vector3 t = target->getPosition() - position;
 
@@ -93,15 +105,15 @@ bool enemy::step(unsigned dt) {
 }
 
 void enemy::chooseTarget(std::deque<mrObject*>* candidates) {
-    target = nullptr;
     const int n = carriedCount();
     const int r = std::rand();
-    if (n >= kChainLimit) return;  // the next step reports no target, and asks again
-    // The more it carries, the less often it heads for a finish; from 7 on, never.
-    const int wantedKind = (n > 0 && r % (kChainLimit - n) > 2) ? kKindFinish : kKindBall;
-    const auto first = std::find_if(candidates->begin(), candidates->end(),
-                                    [wantedKind](mrObject* c) { return c->getKind() == wantedKind; });
-    if (first != candidates->end()) target = *first;
+    // The more it carries, the less often it heads for a finish; from 7 to 9
+    // never, and from 10 on always, so that no enemy keeps balls out of play.
+    const bool wantsFinish = n >= kChainLimit || (n > 0 && r % (kChainLimit - n) > 2);
+    target = firstOfKind(*candidates, wantsFinish ? kKindFinish : kKindBall);
+    // With no free ball left, one that carries some delivers them rather than wait.
+    if (target == nullptr && !wantsFinish && n > 0) target = firstOfKind(*candidates, kKindFinish);
+    std::rand();  // the pick among the choices found, of which there is only the first
 }
 
 }  // namespace tide

@@ -20,10 +20,12 @@ public:
     void compile() override;
     void onTaken(mrObject* thing) override;
 
-    // Steers for one time step; false when there is no target.
+    // Steers for one time step; false when there is no target (a ball that
+    // another vessel carries is none).
     bool step(unsigned dt);
-    // Picks a ball or a finish from the candidates (free balls, then finishes);
-    // leaves the target null when there is nothing of the wanted kind.
+    // Picks a ball or a finish from the candidates (free balls, then finishes).
+    // Carrying 10 or more, or carrying some when no ball is free, it heads for
+    // a finish. The target stays null when there is nothing of the kind.
     void chooseTarget(std::deque<mrObject*>* candidates);
 
     mrObject* getTarget() const { return target; }

@@ -14,16 +14,11 @@ namespace {
 constexpr double kSubmarineMaxSpeed = 2.0;
 constexpr double kChainGap = 0.001;
 constexpr double kAlignTolerance = 1e-9;
+constexpr double kLabelCharacterStep = 0.03;  // overlay units
 }  // namespace
 
 submarine::submarine(Vector3 position, Vector3 direction, double radius)
     : mrObject(position, direction, radius) {
-    // A vessel without a direction could never move horizontally or steer;
-    // it travels along its heading instead.
-    if (direction.length() == 0.0) {
-        const double h = heading * kDegreesToRadians;
-        this->direction = Vector3(-std::cos(h), 0, std::sin(h));
-    }
     submarine::reset();
 }
 
@@ -32,7 +27,7 @@ submarine::~submarine() = default;
 void submarine::reset() {
     score = 0;
     carried.clear();
-    walkCursor = carried.end();
+    walkCursor = carried.size();
     scoreLabel = std::make_unique<Fonts>();
     labelStream.str("");
     labelText.clear();
@@ -55,7 +50,7 @@ void submarine::dropFrom(int i) {
     const auto from = carried.begin() + std::min<std::size_t>(static_cast<std::size_t>(i), carried.size());
     for (auto it = from; it != carried.end(); ++it) (*it)->returnHome();
     carried.erase(from, carried.end());
-    walkCursor = carried.end();
+    walkCursor = carried.size();
     compile();
 }
 
@@ -67,18 +62,9 @@ void submarine::updateScoreLabel() {
     labelLength = static_cast<int>(labelText.size());
 }
 
-// Glyphs advance a fixed number of pixels, so the step in overlay units
-// depends on the window's width: a fixed step would let longer scores end
-// short of x. The projection's x scale turns pixels into overlay units.
 void submarine::drawScoreLabel(double x, double y) {
-    GLint viewport[4];
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    GLdouble projection[16];
-    glGetDoublev(GL_PROJECTION_MATRIX, projection);
-    const double pixelsPerUnit = projection[0] * viewport[2] / 2.0;
-    const double characterStep = pixelsPerUnit > 0 ? Fonts::kAdvancePixels / pixelsPerUnit : 0.0;
     glPushMatrix();
-    scoreLabel->setTranslation(x - (labelLength - 1) * characterStep, y, 0);
+    scoreLabel->setTranslation(x - (labelLength - 1) * kLabelCharacterStep, y, 0);
     scoreLabel->draw();
     glPopMatrix();
 }

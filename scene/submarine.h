@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <deque>
 #include <memory>
 #include <sstream>
@@ -32,20 +33,23 @@ public:
     void addScore(int n) { score += n; }
     int getScore() const { return score; }
     void updateScoreLabel();
-    // Places the label so that its last character sits at x.
+    // Places the label's first character (length - 1) x 0.03 overlay units
+    // left of x.
     void drawScoreLabel(double x, double y);
     // The chain in a row behind the vessel, first taken nearest.
     void drawCarried();
 
     int carriedCount() const { return static_cast<int>(carried.size()); }
-    void firstCarried() { walkCursor = carried.begin(); }
-    ball* nextCarried() { return walkCursor == carried.end() ? nullptr : *walkCursor++; }
+    // Walks the chain; a position rather than an iterator, so taking a ball
+    // on the way leaves the walk defined.
+    void firstCarried() { walkCursor = 0; }
+    ball* nextCarried() { return walkCursor < carried.size() ? carried[walkCursor++] : nullptr; }
 
 private:
     void alignWith(const Vector3& ownMotion, const Vector3& otherMotion);
     void deliver(mrObject* finish);
 
-    std::deque<ball*>::iterator walkCursor;
+    std::size_t walkCursor = 0;
     std::unique_ptr<Fonts> scoreLabel;
     std::string labelText;
     std::ostringstream labelStream;

@@ -28,6 +28,7 @@ constexpr OverlayText kHelpLines[] = {
     {"HELP", 0.133333, 0.9},
     {"Arrow up/Arrow down", 0.133333, 0.85},
     {"accelerate/break", 0.533332, 0.85},
+    {"a/d", 0.133333, 0.8},
     {"turn left/right", 0.533332, 0.8},
     {"w/s", 0.133333, 0.75},
     {"up/down", 0.533332, 0.75},

@@ -42,12 +42,14 @@ void Quadtree::setChild(int slot, Quadtree* node) {
 int Quadtree::draw(double viewerX, double viewerZ, double lookX, double lookZ) const {
     const double dx = centreX_ - viewerX;
     const double dz = centreZ_ - viewerZ;
-    // In range when the circle reaches within the view range. (Comparing the
-    // centre's distance with sqrt(range^2 + r^2) instead would let a large node
-    // fail where one of its small tiles passes: whole quadrants a few units away
-    // went missing.)
+    // A tile is in range when r^2 > d^2 - range^2. An inner node is in range
+    // when its circle reaches within the view range: the tiles' own test would
+    // let a large node fail where one of its small tiles passes, and whole
+    // quadrants a few units away went missing.
+    const double squared = dx * dx + dz * dz;
     const double reach = kViewRange + boundRadius_;
-    const bool inRange = dx * dx + dz * dz < reach * reach;
+    const bool inRange = isLeaf_ ? boundRadius_ * boundRadius_ > squared - kViewRange * kViewRange
+                                 : squared < reach * reach;
     // Keeps every node whose circle reaches into the half-plane ahead of the viewer.
     const bool inFront = lookX * dx + lookZ * dz + boundRadius_ * (lookX * lookX + lookZ * lookZ) > 0.0;
     if (!inRange || !inFront) return 0;

@@ -57,10 +57,11 @@ Radar::Radar(int textureId, int pictureWidth, int pictureHeight, double /*sample
     mapQuad->enableTexture();
     mapQuad->setInnerRotation(180, 0.923879532, -0.38268342, 0);
     if (pictureWidth > pictureHeight) {
-        mapQuad->setOuterScale(1.0 / aspect, 1, 1);
+        mapScaleU = 1.0 / aspect;
     } else {
-        mapQuad->setOuterScale(1, aspect, 1);
+        mapScaleV = aspect;
     }
+    mapQuad->setOuterScale(mapScaleU, mapScaleV, 1);
 
     children.push_back(arrow);
     if (hasPicture) children.push_back(mapQuad);
@@ -105,9 +106,11 @@ void Radar::setCentre(Vector3 p) {
     mapQuad->setTranslation(offsetU + 0.5, offsetV + 0.5 - kCentreDrop, kMapDepth);
 }
 
+// Where the point lies on the map quad: the quad's translation for a player
+// standing there, under the quad's own scale.
 void Radar::drawMarker(const Vector3& at) const {
-    const double scale = unitScale / aspect;
-    glTranslated(at.z * scale + offsetU / aspect, at.x * scale + offsetV - kCentreDrop, 0);
+    glTranslated(mapScaleU * (at.z * unitScale + offsetU),
+                 mapScaleV * (at.x * unitScale / aspect + offsetV - kCentreDrop), 0);
     drawDiamond();
 }
 

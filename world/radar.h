@@ -65,6 +65,9 @@ private:
     // Exact width / height of the picture, shared by the map and the markers so
     // they line up whatever the picture's proportions; 1 without a picture.
     double aspect;
+    // The map quad's scale across (world z) and up (world x); the markers share it.
+    double mapScaleU = 1.0;
+    double mapScaleV = 1.0;
     std::deque<ball*>* balls;
     std::deque<Finish*>* finishes;
 };

@@ -1,4 +1,5 @@
 #include "game/collision.h"
+#include "game/sphere_sweep.h"
 
 #include <gtest/gtest.h>
 

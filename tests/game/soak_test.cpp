@@ -238,8 +238,12 @@ TEST_F(SoakTest, TwentyThousandCrowdedStepsKeepEveryBallScoreAndNumber) {
     EXPECT_EQ(ledger.framesWithDeliveryAndPickUp, 1);
 
     std::string problem;
+    std::vector<int> halfwayScores;  // of the enemies
     int step = 0;
     for (; step < kSteps && problem.empty(); ++step) {
+        if (step == kSteps / 2) {
+            for (submarine* e : enemies) halfwayScores.push_back(e->getScore());
+        }
         if (step % 250 == 0) {
             // The player wanders: a turn, full speed, and up or down towards mid-depth.
             player->turnBy(37);
@@ -255,9 +259,13 @@ TEST_F(SoakTest, TwentyThousandCrowdedStepsKeepEveryBallScoreAndNumber) {
     }
     EXPECT_EQ(problem, "") << "after step " << step;
     EXPECT_EQ(ledger.scoreTotal(), ledger.deliveredTotal);
-    // The enemies fetch and deliver on their own.
+    // The enemies fetch and deliver on their own, to the end, and none keeps
+    // a full chain out of play.
     const long enemyScore = ledger.scoreTotal() - player->getScore();
-    EXPECT_GT(enemyScore, 0);
+    long halfwayEnemyScore = 0;
+    for (int score : halfwayScores) halfwayEnemyScore += score;
+    EXPECT_GT(enemyScore, halfwayEnemyScore);
+    for (submarine* e : enemies) EXPECT_LT(e->carriedCount(), 10);
     std::printf("soak: %d steps, %ld points delivered (%ld by enemies), %d frames with a delivery and a pick-up\n",
                 step, ledger.deliveredTotal, enemyScore, ledger.framesWithDeliveryAndPickUp);
 }

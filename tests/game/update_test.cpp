@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
+#include "game/frame_clock.h"
 #include "game/state.h"
 #include "scene/ball.h"
 #include "scene/bullet.h"
@@ -38,6 +40,17 @@ public:
         return ball::collide(own, other);
     }
     std::vector<int> seenIds;
+};
+
+// A finish cube that counts its contacts.
+class CountedFinish : public Finish {
+public:
+    using Finish::Finish;
+    collisionTransporter collide(collisionTransporter own, collisionTransporter other) override {
+        ++touches;
+        return Finish::collide(own, other);
+    }
+    int touches = 0;
 };
 
 // A finish cube that, whenever touched, puts its record just ahead of the
@@ -119,6 +132,20 @@ TEST_F(UpdateTest, ZeroFrameTimeMovesNothing) {
     stepWorld(0);
     expectVector(vessel->getPosition(), 10, 15, 10);
     EXPECT_EQ(balls.size(), 1u);
+}
+
+TEST_F(UpdateTest, TheWorldMovesInStepsOfTenToAHundredMilliseconds) {
+    EXPECT_EQ(worldStepMs(0), 0u);
+    EXPECT_EQ(worldStepMs(9), 0u);
+    EXPECT_EQ(worldStepMs(10), 10u);
+    EXPECT_EQ(worldStepMs(57), 57u);
+    EXPECT_EQ(worldStepMs(100), 100u);
+    EXPECT_EQ(worldStepMs(86400000), 100u);
+    // After a long stall the idle call moves the world by 100 ms only.
+    cruise(*vessel);
+    currentTick = frameClockMs() - 5000;
+    idle();
+    expectVector(vessel->getPosition(), 10.1, 15, 10);
 }
 
 // --- Terrain and walls ---
@@ -236,14 +263,30 @@ TEST_F(UpdateTest, AContactThatNeverSettlesEndsTheFrameAfterABoundedNumberOfEven
     auto* ambush = make<Ambush>(Vector3(10.5, 15, 10), Vector3(0, 1, 0));
     finishes.push_back(ambush);
     stepWorld(1000);
-    // Two records: at most 8 per record plus 16.
+    // Two records: at most 8 per record plus 16; then the rest of the motion.
     EXPECT_GT(ambush->touches, 1);
     EXPECT_LE(ambush->touches, 32);
     EXPECT_TRUE(collisionRecords.empty());
     EXPECT_TRUE(exactCollisions.empty());
-    const Vector3 p = vessel->getPosition();
-    EXPECT_GT(p.x, 10.0);
-    EXPECT_LE(p.x, 11.0);
+    expectVector(vessel->getPosition(), 11, 15, 10);
+}
+
+TEST_F(UpdateTest, TangentContactsRunEachResponseOnceAndKeepTheMotion) {
+    // The player's path touches the finish (reach 0.4) at a quarter of the
+    // frame and the rival's path (reach 0.5) at half of it, both tangentially.
+    cruise(*vessel);
+    auto* finish = make<CountedFinish>(Vector3(10.25, 15.4, 10), Vector3(0, 1, 0));
+    finishes.push_back(finish);
+    enemy* rival = make<enemy>(Vector3(10.5, 14.5 + 1e-9, 9.5), Vector3(0, 0, 1), 0);
+    cruise(*rival);
+    enemies.push_back(rival);
+
+    stepWorld(1000);
+    EXPECT_EQ(finish->touches, 1);
+    // Turned once onto the rival's line of travel, a quarter turn.
+    EXPECT_NEAR(std::fabs(vessel->getDirection().z), 1.0, 1e-9);
+    expectVector(vessel->getPosition(), 11, 15, 10);
+    expectVector(rival->getPosition(), 10.5, 14.5 + 1e-9, 10.5);
 }
 
 // --- Enemies ---

@@ -57,10 +57,10 @@ TEST(Quadtree, CullsByRangeAndBySide) {
     EXPECT_EQ(here->draw(3, 4, 0, -1), 1);
     EXPECT_EQ(here->draw(3, 4, 0.01, 0.01), 1);
 
-    // The range edge is 18 units from the viewer to the circle.
+    // A tile is in range while r^2 > d^2 - 18^2: here up to d = 18.054.
     EXPECT_EQ(circle(18, 0, 1.4)->draw(0, 0, 1, 0), 1);
-    EXPECT_EQ(circle(19.3, 0, 1.4)->draw(0, 0, 1, 0), 1);
-    EXPECT_EQ(circle(19.5, 0, 1.4)->draw(0, 0, 1, 0), 0);
+    EXPECT_EQ(circle(18.05, 0, 1.4)->draw(0, 0, 1, 0), 1);
+    EXPECT_EQ(circle(18.06, 0, 1.4)->draw(0, 0, 1, 0), 0);
     EXPECT_EQ(circle(20, 0, 1.4)->draw(0, 0, 1, 0), 0);
 
     // Wholly behind the viewer: -5 + 1.4 < 0. Partly behind: -1 + 1.4 > 0.

@@ -217,19 +217,29 @@ TEST_F(RadarTest, PictureThatFailedToLoadGivesAnEmptyMapWithMarkers) {
     EXPECT_EQ(pixelAtOverlay(0.66665 + 0.2, 0.7), kBlack);  // no map
 }
 
-TEST_F(RadarTest, MarkersLineUpWithTheMapWhenTheWidthIsNoWholeMultipleOfTheHeight) {
-    // 600 x 256 pixels: 2.34375 times as wide as high, 93.75 x 40 world units.
-    auto radar = makeRadar(600, 256, 1.0 / 40);
-    radar->useBigMap();
-    const Vector3 middle(93.75 / 2, 5, 20);
-    addBall(Vector3(93.75, 5, 40), 15);  // the far corner of the valley
-    radar->map()->disableTexture();
-    show(*radar, Vector3(1, 0, 0), middle);
-    // The map is 256 / 600 wide and 1 high around its centre, 0.0075 below the origin.
-    const double cornerX = 0.66665 + 0.5 * 256.0 / 600.0;
-    const double cornerY = 0.5 - 0.0075 + 0.5;
-    const testgl::LitRegion marker = testgl::regionOfColour(kGreen);
-    ASSERT_GT(marker.count, 10);
-    EXPECT_NEAR(marker.centreX, cornerX * testgl::kWidth / kOverlayWidth, 1.5);
-    EXPECT_NEAR(marker.centreY, cornerY * testgl::kHeight, 1.5);
+TEST_F(RadarTest, MarkersLineUpWithTheMapForEveryProportion) {
+    // Wide, a width no whole multiple of the height, and tall; the valley is
+    // `extentZ` deep and as many times wider as the picture.
+    struct Case { int width, height; double extentZ; } cases[] = {{600, 256, 40}, {256, 512, 160}, {300, 900, 240}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.height);
+        const double aspect = static_cast<double>(c.width) / c.height;
+        const double extentX = c.extentZ * aspect;
+        auto radar = makeRadar(c.width, c.height, 1.0 / c.extentZ);
+        radar->useBigMap();
+        addBall(Vector3(extentX, 5, c.extentZ), 15);  // the far corner of the valley
+        radar->map()->disableTexture();
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        show(*radar, Vector3(1, 0, 0), Vector3(extentX / 2, 5, c.extentZ / 2));
+        // The map quad ends at the far corner, and the marker sits there.
+        const testgl::LitRegion map = testgl::regionOfColour(testgl::pixelAt(330, 230));
+        const testgl::LitRegion marker = testgl::regionOfColour(kGreen);
+        ASSERT_GT(marker.count, 10);
+        EXPECT_NEAR(marker.centreX, map.maxX, 2.0);
+        EXPECT_NEAR(marker.centreY, map.maxY, 2.0);
+        delete balls.back();
+        balls.pop_back();
+        glDeleteTextures(1, &texture);
+        texture = 0;
+    }
 }

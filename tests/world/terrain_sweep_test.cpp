@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
+
+#include "support/test_world.h"
 
 namespace {
 
@@ -29,7 +32,87 @@ void expectVector(const Vector3& v, double x, double y, double z) {
 
 bool isFinite(const Vector3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
+double segmentDistance(const Vector3& p, const Vector3& u, const Vector3& v) {
+    const Vector3 e = v - u;
+    const double t = std::clamp((p - u).dot(e) / e.dot(e), 0.0, 1.0);
+    return (p - (u + e * t)).length();
+}
+
+// Distance from p to the solid triangle a, b, c: to the plane when p lies over
+// the triangle, else to the nearest edge.
+double triangleDistance(const Vector3& p, const Vector3& a, const Vector3& b, const Vector3& c) {
+    const Vector3 n = cross(b - a, c - a).normalized();
+    if (cross(b - a, p - a).dot(n) >= 0 && cross(c - b, p - b).dot(n) >= 0 && cross(a - c, p - c).dot(n) >= 0) {
+        return std::fabs(n.dot(p - a));
+    }
+    return std::min({segmentDistance(p, a, b), segmentDistance(p, b, c), segmentDistance(p, c, a)});
+}
+
+// Distance from p to the terrain surface within one cell around it, by brute
+// force: enough to see whether a sphere of radius below 1 reaches the surface.
+double surfaceDistance(const Vector3& p, const Grid& h) {
+    double nearest = std::numeric_limits<double>::infinity();
+    for (int row = static_cast<int>(p.z) - 1; row <= static_cast<int>(p.z) + 1; ++row) {
+        for (int col = static_cast<int>(p.x) - 1; col <= static_cast<int>(p.x) + 1; ++col) {
+            const Vector3 a(col, h[row][col], row), b(col + 1, h[row][col + 1], row);
+            const Vector3 c(col, h[row + 1][col], row + 1), e(col + 1, h[row + 1][col + 1], row + 1);
+            nearest = std::min({nearest, triangleDistance(p, a, c, b), triangleDistance(p, e, b, c)});
+        }
+    }
+    return nearest;
+}
+
 }  // namespace
+
+// Spheres of the player's and an enemy's size dropped frame by frame onto the
+// shipped valley, straight down and on slants: none ever sinks into the
+// surface (a frame moves less than a diameter, so none can pass through it
+// unseen), and where one stops it touches the surface.
+TEST(GridSphereSweep, DropsOntoTheShippedValleyNeverSinkInAndStopOnTheSurface) {
+    auto valley = testworld::InstalledTerrain::shippedValley(GAME_DATA_DIR);
+    ASSERT_NE(valley, nullptr);
+    const Grid& heights = valley->map.heightRows();
+    const int columns = valley->map.columns() + 1;
+    const int rows = valley->map.rows() + 1;
+    const double s = valley->map.samplesPerUnit();
+    constexpr double kFall = 0.0213;  // world units a frame
+    constexpr double kHair = 1e-6;
+    const Vector3 motions[] = {{0, -kFall, 0}, {0.015 * s, -kFall, 0.01 * s}, {-0.01 * s, -kFall, -0.02 * s}};
+    int drops = 0;
+    int stops = 0;
+    int failures = 0;
+    for (double radius : {0.1, 0.4}) {
+        for (int row = 4; row < rows - 5; row += 4) {
+            for (int col = 4; col < columns - 5; col += 4) {
+                for (const Vector3& motion : motions) {
+                    ++drops;
+                    // Off the sample points, and starting just above the highest sample around.
+                    Vector3 p(col + std::fmod(col * 0.618, 1.0), 0, row + std::fmod(row * 0.382, 1.0));
+                    for (int r = row - 1; r <= row + 2; ++r)
+                        for (int c = col - 1; c <= col + 2; ++c) p.y = std::max(p.y, heights[r][c]);
+                    p.y += radius + 0.05;
+                    for (int frame = 0; frame < 100; ++frame) {
+                        const Vector3 next = gridSphereSweep(p, motion, radius, heights, columns, rows);
+                        const bool stopped = (next - p).length() < motion.length() - 1e-12;
+                        p = next;
+                        if (p.x < 3 || p.z < 3 || p.x > columns - 4 || p.z > rows - 4) break;
+                        const double gap = surfaceDistance(p, heights) - radius;
+                        if (gap < -kHair || (stopped && gap > kHair)) {
+                            if (++failures <= 5) ADD_FAILURE() << "radius " << radius << " at " << p.x << ", " << p.y
+                                                               << ", " << p.z << ": gap " << gap;
+                        }
+                        if (stopped) {
+                            ++stops;
+                            break;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_EQ(failures, 0);
+    EXPECT_GT(stops, drops * 3 / 4);  // most land within the frames given
+}
 
 TEST(GridSphereSweep, StandingSphereStaysPut) {
     // Above the ground, touching it, and half sunk into it: no motion, no NaN.
@@ -95,8 +178,9 @@ TEST(GridSphereSweep, StartOutsideTheGridReadsNothingOutsideIt) {
     expectVector(gridSphereSweep({5, 2, 5}, {0, -3, 0}, nan, flat, 10, 10), 5, -1, 5);
     // A grid too small to hold a cell has no ground.
     expectVector(gridSphereSweep({0.5, 2, 0.5}, {0, -3, 0}, 0.5, flat, 1, 1), 0.5, -1, 0.5);
-    // A size larger than the grid is limited to the grid.
+    // A size larger than the grid is limited to the grid, in rows and in columns.
     expectVector(gridSphereSweep({5, 2, 5}, {0, -3, 0}, 0.5, flat, 10, 50), 5, 1.5, 5);
+    expectVector(gridSphereSweep({9.6, 2, 5}, {0, -3, 0}, 0.5, flat, 50, 10), 9.6, -1, 5);
 }
 
 TEST(GridSphereSweep, SphereNearAnEdgeStillMeetsTheGround) {
