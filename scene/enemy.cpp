@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "game/collision.h"
-#include "scene/ball.h"
 #include "scene/ship.h"
 
 namespace tide {
@@ -54,11 +53,6 @@ bool enemy::wayBlocked(unsigned dt) {
 }
 
 bool enemy::step(unsigned dt) {
-    // A ball another vessel took sits at the world's origin while carried;
-    // chasing it there would strand the enemy in the corner.
-    if (target != nullptr && target->getKind() == kKindBall && static_cast<ball*>(target)->isAttached()) {
-        target = nullptr;
-    }
     if (target == nullptr) return false;
     const Vector3 t = target->getPosition() - position;
 

@@ -20,8 +20,7 @@ public:
     void compile() override;
     void onTaken(mrObject* thing) override;
 
-    // Steers for one time step; false when there is no target (a ball that
-    // another vessel carries is none).
+    // Steers for one time step; false when there is no target.
     bool step(unsigned dt);
     // Picks a ball or a finish from the candidates (free balls, then finishes).
     // Carrying 10 or more, or carrying some when no ball is free, it heads for
