@@ -4,14 +4,30 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
+// One input file per process, unique on the machine and removed at exit.
 const std::string& inputPath() {
-    static const std::string path = "/tmp/bitmap_fuzz_" + std::to_string(getpid()) + ".bmp";
-    return path;
+    static const struct Scratch {
+        Scratch() {
+            std::string pattern = (std::filesystem::temp_directory_path() / "bitmap_fuzz_XXXXXX").string();
+            const int fd = mkstemp(&pattern[0]);
+            if (fd >= 0) {
+                close(fd);
+                path = pattern;
+            }
+        }
+        ~Scratch() {
+            if (!path.empty()) std::remove(path.c_str());
+        }
+        std::string path;
+    } scratch;
+    return scratch.path;
 }
 
 }  // namespace

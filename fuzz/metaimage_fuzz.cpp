@@ -7,19 +7,25 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
+// One scratch directory per process, unique on the machine and removed at exit.
 const std::string& directory() {
-    static const std::string dir = [] {
-        std::string d = "/tmp/metaimage_fuzz_" + std::to_string(getpid());
-        mkdir(d.c_str(), 0700);
-        return d;
-    }();
-    return dir;
+    static const struct Scratch {
+        Scratch() {
+            std::string pattern = (std::filesystem::temp_directory_path() / "metaimage_fuzz_XXXXXX").string();
+            if (mkdtemp(&pattern[0])) path = pattern;
+        }
+        ~Scratch() {
+            std::error_code ignored;
+            if (!path.empty()) std::filesystem::remove_all(path, ignored);
+        }
+        std::string path;
+    } scratch;
+    return scratch.path;
 }
 
 void writeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
@@ -62,7 +68,7 @@ bool declaresHugeImage(const std::string& header) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 2) return 0;
+    if (size < 2 || directory().empty()) return 0;
     std::size_t headerSize = data[0] | (data[1] << 8);
     if (headerSize > size - 2) headerSize = size - 2;
     const std::string header(reinterpret_cast<const char*>(data + 2), headerSize);
