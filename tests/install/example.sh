@@ -20,6 +20,8 @@ export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 c++ -std=c++17 $flags "$source/examples/edges_example.cpp" -o "$work/pc_example" \
     $(pkg-config --cflags --libs --static kvel) || fail "building the example through pkg-config"
 
+# pkg-config gives no run path; a shared libkvel is found this way.
+export LD_LIBRARY_PATH=$prefix/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
 for program in "$work/cmake/edges_example" "$work/pc_example"; do
     rm -f "$work/edges.mhd" "$work/edges.raw"
     "$program" "$source/data/valleyDepth.bmp" "$work/edges" 1 >/dev/null || fail "$program failed"

@@ -7,7 +7,10 @@ build=$1 prefix=$2
 rm -rf "$prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 cd "$prefix"
-for f in lib/libkvel.a lib/libkvel_gl.a lib/cmake/KVEL/KVELConfig.cmake lib/cmake/KVEL/KVELConfigVersion.cmake \
+for library in lib/libkvel lib/libkvel_gl; do
+    [ -e "$library.a" ] || [ -e "$library.so" ] || { echo "FAIL: $library was not installed" >&2; exit 1; }
+done
+for f in lib/cmake/KVEL/KVELConfig.cmake lib/cmake/KVEL/KVELConfigVersion.cmake \
          lib/pkgconfig/kvel.pc include/kvel/imagebase.h include/kvel/gl/bitmap_texture.h bin/kvel bin/valley \
          bin/valley-play share/valley/valleyDepth.bmp share/valley/valleyTex.bmp share/valley/in.conf \
          share/applications/valley.desktop; do
