@@ -108,6 +108,10 @@ void writeImage(KVEL::Image& image, const std::string& path) {
         written = KVEL::writeMetaImage(staged.c_str(), &image) == 0;
     }
     if (!written) throw Failure(path + ": " + chatter.reason("cannot be written"));
+    // A library without a single-file writer would have written other names.
+    if (!fs::exists(staged)) {
+        throw Failure(path + ": this library cannot write " + target.extension().string() + " files");
+    }
 
     // The header goes last, so it never names a data file that is not there yet.
     std::vector<fs::path> files;
