@@ -1,10 +1,17 @@
 #include <GL/freeglut.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "game/controls.h"
+#include "game/display_check.h"
 #include "game/frame_clock.h"
 #include "game/gl_setup.h"
 #include "game/options.h"
@@ -34,6 +41,16 @@ int main(int argc, char** argv) {
         case OptionsStatus::Play:
             break;
     }
+    if (!options.dataDir.empty() && chdir(options.dataDir.c_str()) != 0) {
+        std::cerr << argv[0] << ": cannot use data folder '" << options.dataDir << "': " << std::strerror(errno)
+                  << "\n";
+        return 1;
+    }
+    std::string displayError;
+    if (!displayAvailable(options.displayName, displayError)) {
+        std::cerr << argv[0] << ": " << displayError << "\n";
+        return 1;
+    }
 
     std::cout << "Press \"h\" for help in game" << std::endl;
     std::srand(options.seedGiven ? options.seed : static_cast<unsigned>(std::time(nullptr)));
@@ -49,12 +66,16 @@ int main(int argc, char** argv) {
     auto* texturePicture = new KVEL::BitmapTexture();
     texturePicture->load("valleyTex.bmp");
 
-    // The options are ours alone; GLUT sees only the program name.
-    int glutArgc = 1;
-    glutInit(&glutArgc, argv);
-    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
+    // GLUT sees the program name and its own options only. The window's place
+    // and size come first, so that -geometry can override them.
+    std::vector<char*> glutArgv{argv[0]};
+    for (std::string& arg : options.glutArgs) glutArgv.push_back(&arg[0]);
+    int glutArgc = static_cast<int>(glutArgv.size());
+    glutArgv.push_back(nullptr);
     glutInitWindowPosition(100, 100);
     glutInitWindowSize(640, 480);
+    glutInit(&glutArgc, glutArgv.data());
+    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
     glutCreateWindow("Just a try");
     // Closing the window must end the game like Escape does, not kill the process.
     glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);

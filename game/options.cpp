@@ -22,6 +22,13 @@ bool endsWith(const std::string& text, const std::string& suffix) {
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+// The options freeglut's glutInit understands, and whether each takes a value.
+bool isGlutOption(const std::string& option, bool& takesValue) {
+    takesValue = option == "-display" || option == "-geometry";
+    return takesValue || option == "-direct" || option == "-indirect" || option == "-iconic" ||
+           option == "-gldebug" || option == "-sync";
+}
+
 }  // namespace
 
 OptionsStatus parseOptions(int argc, const char* const* argv, GameOptions& options,
@@ -36,8 +43,19 @@ OptionsStatus parseOptions(int argc, const char* const* argv, GameOptions& optio
             options.culling = false;
             continue;
         }
-        const bool takesValue =
-            option == "--timedemo" || option == "--screenshot" || option == "--seed";
+        bool glutValue = false;
+        if (isGlutOption(option, glutValue)) {
+            if (glutValue && i + 1 >= argc) {
+                error = option + " needs a value";
+                return OptionsStatus::Invalid;
+            }
+            options.glutArgs.push_back(option);
+            if (glutValue) options.glutArgs.push_back(argv[++i]);
+            if (option == "-display") options.displayName = options.glutArgs.back();
+            continue;
+        }
+        const bool takesValue = option == "--timedemo" || option == "--screenshot" ||
+                                option == "--seed" || option == "--data";
         if (!takesValue) {
             error = "unknown option: " + option;
             return OptionsStatus::Invalid;
@@ -62,6 +80,12 @@ OptionsStatus parseOptions(int argc, const char* const* argv, GameOptions& optio
             }
             options.seedGiven = true;
             options.seed = static_cast<unsigned>(number);
+        } else if (option == "--data") {
+            if (value.empty()) {
+                error = "--data needs a folder name";
+                return OptionsStatus::Invalid;
+            }
+            options.dataDir = value;
         } else {
             if (!endsWith(value, ".bmp") || value.size() == 4) {
                 error = "--screenshot needs a file name ending in .bmp, not '" + value + "'";
@@ -76,7 +100,8 @@ OptionsStatus parseOptions(int argc, const char* const* argv, GameOptions& optio
 std::string usageText(const std::string& program) {
     return "usage: " + program + " [options]\n"
            "Steer a submarine through the valley; press h in the game for the keys.\n"
-           "The game reads valleyDepth.bmp, valleyTex.bmp and in.conf from the working directory.\n"
+           "The game reads valleyDepth.bmp, valleyTex.bmp and in.conf from the working directory\n"
+           "(or the --data folder). It needs an X display: set DISPLAY, or run it under xvfb-run -a.\n"
            "\n"
            "options:\n"
            "  --help               show this text and exit\n"
@@ -85,5 +110,9 @@ std::string usageText(const std::string& program) {
            "  --no-culling         draw every terrain tile, not only those near and ahead\n"
            "  --screenshot F.bmp   save the last drawn frame as a 24-bit BMP when the game ends\n"
            "  --seed S             seed the random generator with S (0 to 4294967295)\n"
-           "                       instead of the clock, so a run can be repeated\n";
+           "                       instead of the clock, so a run can be repeated\n"
+           "  --data DIR           change to DIR before reading the data files\n"
+           "\n"
+           "GLUT's own options are passed to it: -display NAME, -geometry WxH+X+Y, -iconic,\n"
+           "-sync, -direct, -indirect, -gldebug.\n";
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Command-line options. Without any, the game plays exactly as it always does.
 struct GameOptions {
@@ -10,6 +11,11 @@ struct GameOptions {
     bool seedGiven = false;        // --seed S
     unsigned seed = 0;
     bool culling = true;           // --no-culling draws every terrain tile
+    std::string dataDir;           // --data DIR; empty means the working directory
+    // GLUT's own options (-display, -geometry, ...) with their values, in
+    // order, for glutInit after the program name.
+    std::vector<std::string> glutArgs;
+    std::string displayName;       // -display NAME; empty means $DISPLAY
 };
 
 enum class OptionsStatus { Play, Usage, Invalid };

@@ -4,13 +4,13 @@
 // palette indices, the palette is not applied), channels in file order
 // (blue, green, red[, fourth byte]), row 0 at the top and no row padding.
 
-#include "imagelib/imagebase.h"
+#include <kvel/imagebase.h>
 
 #include <cstddef>
 
 namespace KVEL {
 
-class Bitmap : public ImageBase<unsigned char> {
+class KVEL_API Bitmap : public ImageBase<unsigned char> {
 public:
     Bitmap();
     ~Bitmap() override;

@@ -6,6 +6,8 @@
 // eight element types. Values cross the interface as float; converting to T
 // truncates toward zero.
 
+#include <kvel/export.h>
+
 #include <vector>
 
 namespace KVEL {
@@ -32,7 +34,7 @@ struct ChannelWindow {
     float high;
 };
 
-class Image {
+class KVEL_API Image {
 public:
     Image();
     Image(const Image&) = delete;
@@ -129,7 +131,7 @@ public:
 };
 
 template <class T>
-class ImageBase : public Image {
+class KVEL_API ImageBase : public Image {
 public:
     ImageBase();
     ~ImageBase() override;
@@ -203,9 +205,9 @@ extern template class ImageBase<float>;
 extern template class ImageBase<double>;
 
 // A new empty ImageBase of the element type with this code; null for any other code.
-Image* createImage(int glType);
+KVEL_API Image* createImage(int glType);
 
 // The element-type code of an ImageBase (or Bitmap); 0 for anything else.
-int glTypeOf(const Image* image);
+KVEL_API int glTypeOf(const Image* image);
 
 }  // namespace KVEL

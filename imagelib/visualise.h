@@ -10,51 +10,51 @@
 // (min, min + 1). Values map linearly onto 0..255 and are clamped, so
 // not-a-number and huge values give defined bytes.
 
-#include "imagelib/imagebase.h"
+#include <kvel/imagebase.h>
 
 namespace KVEL {
 
 // The 3x3 derivative pair (along y, along x; divided by 9) of a float picture
 // into field (2 floats per pixel, same row length). With halfSize only the top
 // left width/2 x height/2 quarter is covered; the covered range's edge gets (0, 0).
-void fieldDerivative3x3(const float* values, float* field, int width, int height, bool halfSize);
+KVEL_API void fieldDerivative3x3(const float* values, float* field, int width, int height, bool halfSize);
 
 // Per voxel of channel 0: (I(x+1) - I(x-1), I(y+1) - I(y-1), I(z+1) - I(z-1)),
 // with I = 0 outside the image, into 3 floats per voxel.
-void centralDifferences(Image* image, float* vectors);
+KVEL_API void centralDifferences(Image* image, float* vectors);
 
 // Grey bytes into a padded picture; with halfSize only the top left quarter.
-void floatsToBytes(const float* values, unsigned char* bytes, int width, int height, float min, float max,
-                   bool halfSize);
+KVEL_API void floatsToBytes(const float* values, unsigned char* bytes, int width, int height, float min, float max,
+                            bool halfSize);
 
 // RGBA through a table of tableSize RGB triples (0..1), interpolated; the
 // fourth byte is 0. signedScale puts 0 at the middle of the table, min at its
 // start and max at its end. A one-entry table paints every pixel its colour.
-void colourMapFloats(const float* values, unsigned char* rgba, int width, int height, float min, float max,
-                     const float* table, int tableSize, bool signedScale);
-void colourMapInts(const int* values, unsigned char* rgba, int width, int height, float min, float max,
-                   const float* table, int tableSize, bool signedScale);
+KVEL_API void colourMapFloats(const float* values, unsigned char* rgba, int width, int height, float min, float max,
+                              const float* table, int tableSize, bool signedScale);
+KVEL_API void colourMapInts(const int* values, unsigned char* rgba, int width, int height, float min, float max,
+                            const float* table, int tableSize, bool signedScale);
 
 // Grey bytes of the vector lengths into a padded picture; with halfSize only
 // the top left quarter. Returns the number of rows written.
-int fieldMagnitudeToBytes(const float* field, unsigned char* bytes, int width, int height, float min, float max,
-                          bool halfSize);
+KVEL_API int fieldMagnitudeToBytes(const float* field, unsigned char* bytes, int width, int height, float min, float max,
+                                   bool halfSize);
 // The same for a two-channel image, range from the data. Returns the rows
 // written (0 when the image is refused).
-int imageMagnitudeToBytes(Image* image, unsigned char* bytes);
+KVEL_API int imageMagnitudeToBytes(Image* image, unsigned char* bytes);
 
 // RGBA from up to three interleaved float channels (the image gives their
 // count and, with useImageWindows, their ranges): channel 0, 1 and the last,
 // then 0. With fewer channels the last one fills the missing bytes.
-void channelsToRGBA(const float* values, unsigned char* rgba, int width, int height, Image* image,
-                    bool useImageWindows);
+KVEL_API void channelsToRGBA(const float* values, unsigned char* rgba, int width, int height, Image* image,
+                             bool useImageWindows);
 
 // Every pixel, in row order and in place, becomes the mean of the pixels of
 // its 5x5 neighbourhood that lie inside the field.
-void smoothField5x5(float* field, int width, int height);
+KVEL_API void smoothField5x5(float* field, int width, int height);
 
 // Slice `slice` of the image resized bilinearly to newWidth x newHeight grey
 // bytes (row length newWidth).
-void sliceToBytesResampled(Image* image, int newWidth, int newHeight, unsigned char* bytes, int slice);
+KVEL_API void sliceToBytesResampled(Image* image, int newWidth, int newHeight, unsigned char* bytes, int slice);
 
 }  // namespace KVEL

@@ -3,7 +3,7 @@
 // A picture loaded for the game, and its upload as an OpenGL texture. Linking
 // these needs kvel_gl, which brings the OpenGL dependency.
 
-#include "imagelib/bitmap.h"
+#include <kvel/bitmap.h>
 
 #include <memory>
 
@@ -11,7 +11,7 @@ namespace KVEL {
 
 // The game's handle on one picture, and the way to turn it into a texture.
 // The texture functions need a current OpenGL context and live in kvel_gl.
-class BitmapTexture {
+class KVEL_API BitmapTexture {
 public:
     BitmapTexture();
     explicit BitmapTexture(const char* fileName);

@@ -82,10 +82,33 @@ TEST(Options, MissingValueOrUnknownOptionIsRefusedWithItsName) {
     EXPECT_EQ(parse({"extra"}).status, OptionsStatus::Invalid);
 }
 
+TEST(Options, GlutsOwnOptionsPassThroughInOrderWithTheirValues) {
+    const Parsed p = parse({"-display", ":7", "--seed", "3", "-geometry", "320x200+5+5", "-sync", "-iconic"});
+    ASSERT_EQ(p.status, OptionsStatus::Play) << p.error;
+    EXPECT_EQ(p.options.glutArgs,
+              (std::vector<std::string>{"-display", ":7", "-geometry", "320x200+5+5", "-sync", "-iconic"}));
+    EXPECT_EQ(p.options.displayName, ":7");
+    EXPECT_EQ(p.options.seed, 3u);
+
+    for (const char* option : {"-display", "-geometry"}) {
+        const Parsed missing = parse({option});
+        EXPECT_EQ(missing.status, OptionsStatus::Invalid) << option;
+        EXPECT_NE(missing.error.find(option), std::string::npos) << missing.error;
+    }
+    EXPECT_EQ(parse({"-displays"}).status, OptionsStatus::Invalid);
+}
+
+TEST(Options, DataFolder) {
+    EXPECT_EQ(parse({"--data", "/usr/share/valley"}).options.dataDir, "/usr/share/valley");
+    EXPECT_EQ(parse({"--data"}).status, OptionsStatus::Invalid);
+    EXPECT_EQ(parse({"--data", ""}).status, OptionsStatus::Invalid);
+}
+
 TEST(Options, UsageNamesEveryOption) {
     const std::string usage = usageText("valley");
     EXPECT_EQ(usage.rfind("usage: valley", 0), 0u);
-    for (const char* option : {"--help", "--timedemo N", "--no-culling", "--screenshot", "--seed S"}) {
+    for (const char* option : {"--help", "--timedemo N", "--no-culling", "--screenshot", "--seed S", "--data DIR",
+                               "-display NAME", "-geometry"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }

@@ -1,7 +1,11 @@
 #pragma once
 
-// A fresh directory per test, removed afterwards.
+// A fresh directory per test, removed afterwards. Its name is unique on the
+// machine, so two suites running at once never share one.
 
+#include <stdlib.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -11,12 +15,16 @@ class TempDirTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = std::filesystem::temp_directory_path() /
-               (std::string("kvel_") + info->test_suite_name() + "_" + info->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
+        // Parameterised names hold '/', which would nest directories.
+        std::string name = std::string("kvel_") + info->test_suite_name() + "_" + info->name() + "_XXXXXX";
+        std::replace(name.begin(), name.end(), '/', '_');
+        std::string pattern = (std::filesystem::temp_directory_path() / name).string();
+        ASSERT_NE(mkdtemp(&pattern[0]), nullptr) << pattern;
+        dir_ = pattern;
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void TearDown() override {
+        if (!dir_.empty()) std::filesystem::remove_all(dir_);
+    }
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
     std::filesystem::path dir_;

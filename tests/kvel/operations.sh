@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Every operation of the installed kvel on small images: the shape and type of
+# its result as the operation defines them, and the round trips that must
+# give the input back.
+# usage: operations.sh PREFIX
+. "$(dirname "$0")/lib.sh"
+make_image pic 12 5 1 1
+make_image vol 6 5 4 1
+make_image rgb 12 5 1 3
+printf '0 0 0\n0 1 0\n0 0 0\n' >identity.txt
+
+while IFS='|' read -r command input expected; do
+    # shellcheck disable=SC2086
+    "$kvel" $command "$input" out.mhd || fail "kvel $command $input failed"
+    got=$(summary out.mhd)
+    [ "$got" = "$expected" ] || fail "kvel $command $input gave '$got', not '$expected'"
+done <<'CASES'
+downsample 2 2 1 1|pic.mhd|6 x 2 x 1 x 1, 1, MET_UCHAR
+downsample 2 2 2 1|vol.mhd|3 x 2 x 2 x 1, 1, MET_UCHAR
+resample2d 7 3|pic.mhd|7 x 3 x 1 x 1, 1, MET_UCHAR
+rotate 0|vol.mhd|6 x 4 x 5 x 1, 1, MET_UCHAR
+rotate 1|vol.mhd|4 x 5 x 6 x 1, 1, MET_UCHAR
+rotate 2|rgb.mhd|5 x 12 x 1 x 1, 3, MET_UCHAR
+pad2d|pic.mhd|16 x 8 x 1 x 1, 1, MET_UCHAR
+pad3d|vol.mhd|8 x 8 x 4 x 1, 1, MET_UCHAR
+invert|rgb.mhd|12 x 5 x 1 x 1, 3, MET_UCHAR
+window 10 20|pic.mhd|12 x 5 x 1 x 1, 1, MET_UCHAR
+filter identity.txt|pic.mhd|12 x 5 x 1 x 1, 1, MET_FLOAT
+gradient|pic.mhd|12 x 5 x 1 x 1, 2, MET_FLOAT
+gradient|vol.mhd|6 x 5 x 4 x 1, 3, MET_FLOAT
+hessian|pic.mhd|12 x 5 x 1 x 1, 3, MET_FLOAT
+edges 1|pic.mhd|12 x 5 x 1 x 1, 1, MET_UCHAR
+edges 1|vol.mhd|6 x 5 x 4 x 1, 1, MET_UCHAR
+rigid 1 0 0 0 0 0.5|vol.mhd|6 x 5 x 4 x 1, 1, MET_FLOAT
+rigid 0 0 0 0.1 0 0 --nearest|vol.mhd|6 x 5 x 4 x 1, 1, MET_FLOAT
+colourmap|pic.mhd|12 x 5 x 1 x 1, 3, MET_UCHAR
+colourmap|rgb.mhd|12 x 5 x 1 x 1, 3, MET_UCHAR
+convert|rgb.mhd|12 x 5 x 1 x 1, 3, MET_UCHAR
+CASES
+
+# Value checks that follow from the definitions, not from the code.
+"$kvel" window 10 20 pic.mhd w.mhd && [ "$(range w.mhd)" = "min 0, max 10 " ] || fail "window range: $(range w.mhd)"
+"$kvel" edges 1 pic.mhd e.bmp && case "$(range e.bmp)" in "min 0, max 0 " | "min 0, max 255 ") ;; *)
+    fail "edge map holds other values: $(range e.bmp)" ;; esac
+
+# Round trips: BMP and MetaImage carry the same bytes, and invert twice is no change.
+"$kvel" convert rgb.mhd a.bmp && "$kvel" convert a.bmp b.mhd && cmp -s rgb.raw b.raw || fail "BMP round trip"
+"$kvel" convert vol.mhd v.mha && "$kvel" convert v.mha v2.mhd && cmp -s vol.raw v2.raw || fail ".mha round trip"
+"$kvel" invert vol.mhd i1.mhd && "$kvel" invert i1.mhd i2.mhd && cmp -s vol.raw i2.raw || fail "invert twice"
+! cmp -s vol.raw i1.raw || fail "invert changed nothing"
+# A float image written as BMP goes through its range: the lowest value to 0,
+# the highest to 255.
+"$kvel" gradient pic.mhd g.mhd && "$kvel" convert g.mhd g.bmp || fail "float to BMP"
+case "$(range g.bmp)" in *"min 0,"*) ;; *) fail "float to BMP: no 0 in $(range g.bmp)" ;; esac
+case "$(range g.bmp)" in *"max 255 "*) ;; *) fail "float to BMP: no 255 in $(range g.bmp)" ;; esac
+echo PASS

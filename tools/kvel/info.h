@@ -1,0 +1,10 @@
+#pragma once
+
+#include <kvel/imagebase.h>
+
+#include <ostream>
+#include <string>
+
+// One block describing the image: element type, extents, channels, spacing,
+// position and each channel's smallest and largest value.
+void printInfo(std::ostream& out, const std::string& name, KVEL::Image& image);

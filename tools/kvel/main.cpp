@@ -1,0 +1,102 @@
+// kvel: the image library from the shell. Every failure is one line on
+// standard error naming the file and the reason; status 2 for usage errors.
+
+#include <algorithm>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "failure.h"
+#include "image_files.h"
+#include "info.h"
+#include "library_output.h"
+#include "operations.h"
+
+namespace {
+
+void printUsage(std::ostream& out) {
+    out << "usage: kvel info FILE...\n"
+           "       kvel convert IN OUT\n"
+           "       kvel OPERATION [ARGUMENTS] IN OUT\n"
+           "       kvel OPERATION --help\n"
+           "Files are chosen by extension: .bmp, .mhd (with its .raw) or .mha. A .bmp output\n"
+           "holds 8-bit channels; other element types are mapped through their value range.\n"
+           "filter, gradient, hessian and rigid give float images.\n"
+           "\n"
+           "  info                 element type, extents, channels, spacing, position, range\n"
+           "  convert              read IN, write OUT\n";
+    for (const Operation& op : operations()) {
+        std::string head = std::string(op.name) + (op.arguments[0] ? " " : "") + op.arguments;
+        out << "  " << head;
+        if (head.size() > 20) out << "\n" << std::string(23, ' ');
+        else out << std::string(21 - head.size(), ' ');
+        out << op.summary << "\n";
+    }
+}
+
+void printOperationUsage(const Operation& op) {
+    std::cout << "usage: kvel " << op.name << (op.arguments[0] ? " " : "") << op.arguments << " IN OUT\n"
+              << op.summary << "\n";
+}
+
+int info(const std::vector<std::string>& files) {
+    if (files.empty()) throw Failure("info needs at least one FILE", true);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const auto image = readImage(files[i]);
+        if (i > 0) std::cout << "\n";
+        printInfo(std::cout, files[i], *image);
+    }
+    return 0;
+}
+
+// convert and every operation: IN and OUT are the last two arguments.
+int transform(const std::string& command, std::vector<std::string> args) {
+    const Operation* op = command == "convert" ? nullptr : findOperation(command);
+    if (!op && command != "convert") throw Failure("unknown operation '" + command + "'", true);
+    if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+        if (op) printOperationUsage(*op);
+        else std::cout << "usage: kvel convert IN OUT\nread IN, write OUT in the format of its extension\n";
+        return 0;
+    }
+    const auto nearest = std::find(args.begin(), args.end(), "--nearest");
+    const bool useNearest = op && op->takesNearest && nearest != args.end();
+    if (useNearest) args.erase(nearest);
+    const std::size_t wanted = (op ? op->argumentCount : 0) + 2;
+    if (args.size() != wanted) {
+        throw Failure(command + " takes " + std::to_string(wanted) + " arguments, not " + std::to_string(args.size()),
+                      true);
+    }
+    const std::string in = args[wanted - 2], out = args[wanted - 1];
+    checkImageFileName(out);
+    auto image = readImage(in);
+    if (op) {
+        LibraryOutput chatter;
+        image = op->run(std::move(image), std::vector<std::string>(args.begin(), args.end() - 2), useNearest);
+        if (!image) throw Failure(in + ": " + command + " refused: " + chatter.reason("the library refused it"));
+        image->m_verbose = 0;
+        image->computeRange();
+    }
+    writeImage(*image, out);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        if (args.empty()) throw Failure("no command given", true);
+        if (args[0] == "--help" || args[0] == "-h") {
+            printUsage(std::cout);
+            return 0;
+        }
+        const std::vector<std::string> rest(args.begin() + 1, args.end());
+        return args[0] == "info" ? info(rest) : transform(args[0], rest);
+    } catch (const Failure& failure) {
+        std::cerr << "kvel: " << failure.what() << (failure.usage ? " (see kvel --help)" : "") << "\n";
+        return failure.usage ? 2 : 1;
+    } catch (const std::exception& error) {
+        std::cerr << "kvel: " << error.what() << "\n";
+        return 1;
+    }
+}
