@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -19,8 +20,9 @@ namespace KVEL {
 namespace {
 
 // A data file named by a header must lie inside the header's folder: a
-// relative name whose ".." never climbs above it.
-bool staysInsideFolder(const std::string& name) {
+// relative name whose ".." never climbs above it, and that no link inside
+// the folder leads out of.
+bool staysInsideFolder(const std::string& folder, const std::string& name) {
     if (name.empty() || name[0] == '/') return false;
     int depth = 0;
     std::size_t start = 0;
@@ -35,7 +37,13 @@ bool staysInsideFolder(const std::string& name) {
         }
         start = end + 1;
     }
-    return depth > 0;
+    if (depth == 0) return false;
+    std::error_code error;
+    const std::filesystem::path root = std::filesystem::canonical(folder, error);
+    if (error) return false;
+    const std::filesystem::path target = std::filesystem::weakly_canonical(root / name, error);
+    if (error) return false;
+    return std::mismatch(root.begin(), root.end(), target.begin(), target.end()).first == root.end();
 }
 
 // One run of image bytes: from a file (path) or from a source in hand.
@@ -121,7 +129,7 @@ Image* readImage(ByteSource& source, const std::string& name, bool fromFile, Byt
         if (h.compressed && names.size() > 1) return refuse("Error: compressed LIST data in MetaImage header " + name);
         const std::string folder = pathPart(name, true);
         for (const std::string& file : names) {
-            if (!staysInsideFolder(file)) {
+            if (!staysInsideFolder(folder, file)) {
                 return refuse("Error: data file " + file + " lies outside the folder of MetaImage header " + name);
             }
             parts.push_back({folder + "/" + file, nullptr, 0, imageBytes / names.size()});

@@ -209,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "could not load image data!"}),
     [](const ::testing::TestParamInfo<BadHeader>& info) { return info.param.name; });
 
-TEST_F(MetaImage, FifosAndDirectoriesAreRefusedWithoutBlocking) {
+TEST_F(MetaImage, FifosDirectoriesAndLinksOutAreRefusedWithoutBlocking) {
     ASSERT_EQ(mkfifo(path("fifo.raw").c_str(), 0600), 0);
     std::filesystem::create_directory(path("dir.raw"));
     for (const std::string name : {"fifo.raw", "dir.raw"}) {
@@ -220,6 +220,12 @@ TEST_F(MetaImage, FifosAndDirectoriesAreRefusedWithoutBlocking) {
         EXPECT_EQ(read(name, printed), nullptr);
         EXPECT_NE(printed.find("cannot read MetaImage header"), std::string::npos) << printed;
     }
+    // A link inside the folder that leads out of it is no way out either.
+    std::filesystem::create_symlink("/etc/passwd", path("link.raw"));
+    writeText("l.mhd", "NDims = 1\nElementType = MET_UCHAR\nElementDataFile = link.raw\n");
+    std::string printed;
+    EXPECT_EQ(read("l.mhd", printed), nullptr);
+    EXPECT_NE(printed.find("lies outside the folder"), std::string::npos) << printed;
 }
 
 TEST_F(MetaImage, BadCompressedStreamsGiveNullAndSayWhy) {
