@@ -2,6 +2,7 @@
 #include "imagelib/imagebase.h"
 #include "imagelib/rigid.h"
 #include "imagelib/threads.h"
+#include "imagelib/visualise.h"
 
 #include "random_image.h"
 
@@ -63,6 +64,25 @@ std::vector<std::string> results() {
             picture->rotate(axis);
             out.push_back(snapshot(picture.get()));
         }
+    }
+    {
+        const int w = 400, h = 300;
+        auto picture = imagetest::randomImage(KVEL::kGlFloat, w, h, 1, 3, 3, -50, 50);
+        const float* values = static_cast<KVEL::ImageBase<float>*>(picture.get())->data();
+        std::vector<float> field(2 * w * h), vectors(3 * w * h);
+        std::string bytes(4 * 512 * h, '\0');
+        auto* b = reinterpret_cast<unsigned char*>(&bytes[0]);
+        const float table[6] = {0, 0.2f, 1, 1, 0.5f, 0};
+        KVEL::fieldDerivative3x3(values, field.data(), w, h, false);
+        KVEL::centralDifferences(picture.get(), vectors.data());
+        KVEL::floatsToBytes(values, b, w, h, 0, 0, false);
+        KVEL::fieldMagnitudeToBytes(field.data(), b + 512 * h, w, h, 0, 0, false);
+        KVEL::channelsToRGBA(values, b + 1024 * h, w, h / 4, picture.get(), false);
+        out.push_back(bytes);
+        KVEL::colourMapFloats(values, b, w, h, -20, 30, table, 2, true);
+        out.push_back(bytes);
+        out.emplace_back(reinterpret_cast<const char*>(field.data()), sizeof(float) * field.size());
+        out.emplace_back(reinterpret_cast<const char*>(vectors.data()), sizeof(float) * vectors.size());
     }
     auto volume = imagetest::randomImage(KVEL::kGlShort, 71, 60, 43, 1, 11, 0, 900);
     volume->computeRange();
