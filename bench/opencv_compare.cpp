@@ -1,11 +1,11 @@
 // The image library's operations side by side with their OpenCV peers, on the
 // same pictures in one run; rigid resampling has no peer and is held against
 // a plain copy of the same bytes. Prints a table of medians and ratios (ours
-// divided by the peer's, so below 1.0 means we are faster). OpenCV runs once
-// restricted to one thread (like for like: our operations use one) and once
-// with its default thread count.
+// divided by the peer's, so below 1.0 means we are faster). Both sides run
+// once restricted to one thread and once with their default thread count;
+// the ratios put one thread beside one and default beside default.
 //
-// usage: bench_opencv_compare [--benchmark_repetitions=N] [--benchmark_filter=...]
+// usage: bench_opencv_compare [--benchmark_repetitions=N (default 5)] [--benchmark_filter=...]
 
 #include <benchmark/benchmark.h>
 #include <opencv2/core.hpp>
@@ -24,6 +24,7 @@
 #include "imagelib/edges.h"
 #include "imagelib/imagebase.h"
 #include "imagelib/rigid.h"
+#include "imagelib/threads.h"
 
 namespace {
 
@@ -203,17 +204,19 @@ struct Row {
     bool peerIsOpenCV;
 };
 
+// threads 0: the library's default count (both libraries are set alike).
 void registerJob(const std::string& name, std::function<void()> job, int threads) {
     benchmark::RegisterBenchmark(name.c_str(),
                                  [job, threads](benchmark::State& state) {
                                      const int before = cv::getNumThreads();
                                      if (threads > 0) cv::setNumThreads(threads);
+                                     KVEL::setThreadCount(threads);
                                      for (auto _ : state) job();
                                      cv::setNumThreads(before);
+                                     KVEL::setThreadCount(0);
                                  })
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
-        ->Repetitions(7)
         ->ReportAggregatesOnly(true);
 }
 
@@ -222,21 +225,22 @@ void printTable(const std::vector<Row>& rows, const std::map<std::string, double
         const auto it = medians.find(name);
         return it == medians.end() ? NAN : it->second;
     };
-    std::printf("\nOpenCV %s, default threads here: %d\n\n", CV_VERSION, cv::getNumThreads());
-    std::printf("| Operation | Size | Ours (ms) | OpenCV 1 thread (ms) | Ratio | OpenCV %d threads (ms) | Ratio |\n",
-                cv::getNumThreads());
-    std::printf("|---|---|---:|---:|---:|---:|---:|\n");
+    std::printf("\nOpenCV %s, default threads here: %d; ours: %d\n\n", CV_VERSION, cv::getNumThreads(),
+                KVEL::threadCount());
+    std::printf("| Operation | Size | Ours 1 thread (ms) | OpenCV 1 thread (ms) | Ratio 1 thread | Ours default (ms) "
+                "| OpenCV default (ms) | Ratio default |\n");
+    std::printf("|---|---|---:|---:|---:|---:|---:|---:|\n");
     for (const Row& row : rows) {
-        const double ours = median(row.name + "/ours");
-        if (std::isnan(ours)) continue;  // filtered out
+        const double one = median(row.name + "/ours1"), all = median(row.name + "/ours");
+        if (std::isnan(one)) continue;  // filtered out
         if (row.peerIsOpenCV) {
-            const double one = median(row.name + "/opencv1"), all = median(row.name + "/opencv");
-            std::printf("| %s | %s | %.3f | %.3f | %.2f | %.3f | %.2f |\n", row.operation.c_str(), row.size.c_str(),
-                        ours, one, ours / one, all, ours / all);
+            const double peerOne = median(row.name + "/opencv1"), peerAll = median(row.name + "/opencv");
+            std::printf("| %s | %s | %.3f | %.3f | %.2f | %.3f | %.3f | %.2f |\n", row.operation.c_str(),
+                        row.size.c_str(), one, peerOne, one / peerOne, all, peerAll, all / peerAll);
         } else {
             const double copy = median(row.name + "/peer");
-            std::printf("| %s | %s | %.3f | %.3f (copy) | %.2f | | |\n", row.operation.c_str(), row.size.c_str(), ours,
-                        copy, ours / copy);
+            std::printf("| %s | %s | %.3f | %.3f (copy) | %.1f | %.3f | | %.1f |\n", row.operation.c_str(),
+                        row.size.c_str(), one, copy, one / copy, all, all / copy);
         }
     }
 }
@@ -250,6 +254,7 @@ int main(int argc, char** argv) {
         for (const Case& c : cases) {
             const std::string name = c.operation + " " + size;
             rows.push_back({c.operation, size, name, c.peerIsOpenCV});
+            registerJob(name + "/ours1", c.ours, 1);
             registerJob(name + "/ours", c.ours, 0);
             if (c.peerIsOpenCV) {
                 registerJob(name + "/opencv1", c.peer, 1);
@@ -262,7 +267,12 @@ int main(int argc, char** argv) {
     for (int size : {512, 2048}) add(casesForSize(size, ws), std::to_string(size) + "x" + std::to_string(size));
     add(rigidCases(ws), "128^3");
 
-    benchmark::Initialize(&argc, argv);
+    // Five repetitions unless the command line asks for another number.
+    std::vector<char*> args(argv, argv + argc);
+    static char defaultRepetitions[] = "--benchmark_repetitions=5";
+    args.insert(args.begin() + 1, defaultRepetitions);
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
     MedianCollector reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     printTable(rows, reporter.medians);

@@ -4,6 +4,7 @@
 #include "imagelib/detail/edge_direction.h"
 #include "imagelib/detail/element_data.h"
 #include "imagelib/detail/simd_dispatch.h"
+#include "imagelib/detail/thread_pool.h"
 
 #include <algorithm>
 #include <climits>
@@ -13,6 +14,7 @@
 #include <iostream>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 namespace KVEL {
@@ -95,9 +97,12 @@ KVEL_WIDE_LOOP void hysteresisRow(const unsigned char* __restrict above, const u
 
 // The three steps run as a pipeline over the rows, each stage one row
 // behind the previous, so that only a few rows are ever held. Border rows
-// and columns have magnitude and suppressed value 0.
+// and columns have magnitude and suppressed value 0. Output row e needs input
+// rows e-3 .. e+3, so a band of output rows [first, last) starts its
+// pipeline three rows early and stops three rows late, and bands are
+// independent.
 template <class T>
-void detectEdgeRows(const ImageBase<T>& image, float low, unsigned char* edgeMap) {
+void detectEdgeBand(const ImageBase<T>& image, float low, int first, int last, unsigned char* edgeMap) {
     const int w = image.m_dim[0], h = image.m_dim[1], ch = image.m_channels;
     const float high = 3 * low;
     const unsigned char borderFlags = thresholdFlags(0, low, high);
@@ -105,8 +110,10 @@ void detectEdgeRows(const ImageBase<T>& image, float low, unsigned char* edgeMap
     RowRing<Direction> direction(w, kAcrossX);
     RowRing<unsigned char> flags(w, borderFlags);
     auto isBorder = [h](int y) { return y == 0 || y == h - 1; };
-    for (int y = 0; y < h + 3; ++y) {
-        if (y < h) {
+    // Whether stage row y (needed `reach` rows around the band) lies in the image.
+    auto needed = [&](int y, int reach) { return y >= std::max(0, first - reach) && y < std::min(h, last + reach); };
+    for (int y = std::max(0, first - 3); y < std::min(h, last + 3) + 3; ++y) {
+        if (needed(y, 3)) {
             const T* src = image.m_data + static_cast<std::size_t>(y) * image.m_stride;
             float* dst = input[y];
             if (ch == 1) {
@@ -116,15 +123,15 @@ void detectEdgeRows(const ImageBase<T>& image, float low, unsigned char* edgeMap
             }
         }
         const int m = y - 1, s = y - 2, e = y - 3;
-        if (m >= 0 && m < h) {
+        if (needed(m, 2)) {
             if (isBorder(m)) std::fill(magnitude[m], magnitude[m] + w, 0.0f);
             else magnitudeRow(input[m - 1], input[m], input[m + 1], w, magnitude[m], direction[m]);
         }
-        if (s >= 0 && s < h) {
+        if (needed(s, 1)) {
             if (isBorder(s)) std::fill(flags[s], flags[s] + w, borderFlags);
             else suppressRow(magnitude[s - 1], magnitude[s], magnitude[s + 1], direction[s], w, low, high, flags[s]);
         }
-        if (e >= 0 && e < h) {
+        if (needed(e, 0)) {
             unsigned char* out = edgeMap + static_cast<std::size_t>(e) * w;
             if (isBorder(e)) std::fill(out, out + w, 0);
             else hysteresisRow(flags[e - 1], flags[e], flags[e + 1], w, out);
@@ -144,7 +151,12 @@ int detectEdges2D(Image* image, float lowThreshold, unsigned char* edgeMap) {
         std::fill(edgeMap, edgeMap + static_cast<std::size_t>(w) * h, 0);
         return 0;
     }
-    withTypedImage(image, [&](auto& typed) { detectEdgeRows(typed, lowThreshold, edgeMap); });
+    const RowParts parts(h, 40LL * w);
+    withTypedImage(image, [&](auto& typed) {
+        parts.forEachRange([&](long long first, long long last) {
+            detectEdgeBand(typed, lowThreshold, static_cast<int>(first), static_cast<int>(last), edgeMap);
+        });
+    });
     return 0;
 }
 
@@ -165,51 +177,74 @@ int detectEdges3D(Image* image, float lowThreshold) {
     magnitude.init(w, h, d, 1, 1);
     if (!magnitude.m_data) return 1;
     const short* grad = g->m_data;
-    for (std::size_t i = 0; i < n; ++i) {
-        const float gx = grad[3 * i], gy = grad[3 * i + 1], gz = grad[3 * i + 2];
-        magnitude.m_data[i] = std::sqrt(gx * gx + gy * gy + gz * gz);
-    }
+    const long long rows = static_cast<long long>(h) * d;
+    RowParts(rows, 8LL * w).forEachRange([&](long long first, long long last) {
+        for (std::size_t i = first * w; i < static_cast<std::size_t>(last * w); ++i) {
+            const float gx = grad[3 * i], gy = grad[3 * i + 1], gz = grad[3 * i + 2];
+            magnitude.m_data[i] = std::sqrt(gx * gx + gy * gy + gz * gz);
+        }
+    });
+
+    // Interior rows (y, z) of the volume, numbered z-major.
+    const int interiorRows = (h - 2) * (d - 2);
+    auto voxelIndex = [&](int row, int x) {
+        const int y = 1 + row % (h - 2), z = 1 + row / (h - 2);
+        return x + static_cast<std::size_t>(w) * (y + static_cast<std::size_t>(h) * z);
+    };
 
     // The border is never written by the suppression: it stays 0.
     if (verbose) std::cout << "computing Suppression..." << std::endl;
     std::vector<float> suppressed(n, 0.0f);
-    for (int z = 1; z < d - 1; ++z) {
-        for (int y = 1; y < h - 1; ++y) {
+    RowParts(interiorRows, 60LL * w).forEachRange([&](long long first, long long last) {
+        for (int row = static_cast<int>(first); row < last; ++row) {
             for (int x = 1; x < w - 1; ++x) {
-                const std::size_t i = x + static_cast<std::size_t>(w) * (y + static_cast<std::size_t>(h) * z);
+                const std::size_t i = voxelIndex(row, x);
                 const float m = magnitude.m_data[i];
                 if (m == 0) continue;
                 const float scale = m * 1.001f;
                 const float dx = grad[3 * i] / scale, dy = grad[3 * i + 1] / scale, dz = grad[3 * i + 2] / scale;
-                const float fx = static_cast<float>(x), fy = static_cast<float>(y), fz = static_cast<float>(z);
+                const float fx = static_cast<float>(x);
+                const float fy = static_cast<float>(1 + row % (h - 2)), fz = static_cast<float>(1 + row / (h - 2));
                 const float ahead = magnitude.getTrilinear(fx + dx, fy + dy, fz + dz);
                 const float behind = magnitude.getTrilinear(fx - dx, fy - dy, fz - dz);
                 suppressed[i] = (m < ahead || m < behind) ? 0 : m;
             }
         }
-    }
+    });
     magnitude.freeData();
 
+    // Edge voxels are written directly, each by one part; the cursor ends
+    // where writing them one by one with set() would leave it.
     if (verbose) std::cout << "computing Hysteresis..." << std::endl;
     const float high = 3 * lowThreshold;
     const std::ptrdiff_t sliceStep = static_cast<std::ptrdiff_t>(w) * h;
-    for (int z = 1; z < d - 1; ++z) {
-        for (int y = 1; y < h - 1; ++y) {
-            for (int x = 1; x < w - 1; ++x) {
-                const std::size_t i = x + static_cast<std::size_t>(w) * (y + static_cast<std::size_t>(h) * z);
-                const float s = suppressed[i];
-                if (s < lowThreshold) continue;
-                bool edge = s >= high;
-                for (int c = -1; c <= 1 && !edge; ++c) {
-                    for (int b = -1; b <= 1 && !edge; ++b) {
-                        const float* p = &suppressed[i + c * sliceStep + b * w];
-                        edge = p[-1] > high || p[0] > high || p[1] > high;
+    const RowParts parts(interiorRows, 10LL * w);
+    std::vector<long long> lastEdge(parts.count(), -1);
+    withTypedImage(image, [&](auto& typed) {
+        using T = std::remove_pointer_t<decltype(typed.m_data)>;
+        const T edgeValue = toElement<T>(4095);
+        parts.run([&](int part) {
+            for (int row = static_cast<int>(parts.begin(part)); row < parts.end(part); ++row) {
+                for (int x = 1; x < w - 1; ++x) {
+                    const std::size_t i = voxelIndex(row, x);
+                    const float s = suppressed[i];
+                    if (s < lowThreshold) continue;
+                    bool edge = s >= high;
+                    for (int c = -1; c <= 1 && !edge; ++c) {
+                        for (int b = -1; b <= 1 && !edge; ++b) {
+                            const float* p = &suppressed[i + c * sliceStep + b * w];
+                            edge = p[-1] > high || p[0] > high || p[1] > high;
+                        }
                     }
+                    if (!edge) continue;
+                    typed.m_data[i] = edgeValue;
+                    lastEdge[part] = static_cast<long long>(i);
                 }
-                if (edge) image->set(4095, x, y, z, 0, 0);
             }
-        }
-    }
+        });
+    });
+    const long long last = *std::max_element(lastEdge.begin(), lastEdge.end());
+    if (last >= 0) image->m_iteration = static_cast<int>(last + 1);
     return 0;
 }
 

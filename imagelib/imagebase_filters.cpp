@@ -4,9 +4,11 @@
 
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/simd_dispatch.h"
+#include "imagelib/detail/thread_pool.h"
 #include "imagelib/detail/value_range.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -21,6 +23,16 @@ const float kGradientKernel[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1};
 const float kGradient3DKernel[27] = {1, 1, 1, 1, 2, 1, 1, 1, 1,
                                      0, 0, 0, 0, 0, 0, 0, 0, 0,
                                      -1, -1, -1, -1, -2, -1, -1, -1, -1};
+
+// A strict running minimum keeps the first value that reaches it, and so does
+// merging the parts' minima in part order: ranges merged this way are those of
+// one pass (likewise for the maximum).
+template <std::size_t N>
+void mergeInOrder(const std::vector<std::array<ValueRange, N>>& parts, ValueRange* ranges) {
+    for (const auto& part : parts) {
+        for (std::size_t c = 0; c < N; ++c) ranges[c].merge(part[c]);
+    }
+}
 
 // Values converted to the output's element type.
 template <class U>
@@ -107,7 +119,7 @@ KVEL_WIDE_LOOP void accumulate(float* __restrict acc, const T* __restrict data, 
 template <class T, class U>
 void convolve(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel, int size, ValueRange& range) {
     const int w = src.m_dim[0], h = src.m_dim[1], r = (size - 1) / 2;
-    std::vector<int> relative, offsets;
+    std::vector<int> relative;
     std::vector<float> weights;
     for (int l = -r; l <= r; ++l) {
         for (int m = -r; m <= r; ++m) {
@@ -118,27 +130,31 @@ void convolve(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel, i
         }
     }
     const int taps = static_cast<int>(weights.size());
-    offsets.resize(relative.size());
     // Float output rows take the sums directly; other types go through a row.
     constexpr bool direct = std::is_same<U, float>::value;
-    std::vector<float> row(direct ? 0 : static_cast<std::size_t>(w));
     const int from = std::min(r, w), to = std::max(w - r, from);
-    U* dst = out.m_data;
-    for (int z = 0; z < src.m_dim[2]; ++z) {
-        for (int y = 0; y < h; ++y, dst += w) {
+    const RowParts parts(static_cast<long long>(src.m_dim[2]) * h, static_cast<long long>(w) * (taps + 1));
+    std::vector<std::array<ValueRange, 1>> ranges(parts.count());
+    parts.run([&](int part) {
+        std::vector<int> offsets(relative.size());
+        std::vector<float> row(direct ? 0 : static_cast<std::size_t>(w));
+        for (long long i = parts.begin(part); i < parts.end(part); ++i) {
+            const int z = static_cast<int>(i / h), y = static_cast<int>(i % h);
+            U* dst = out.m_data + i * w;
             float* acc = direct ? reinterpret_cast<float*>(dst) : row.data();
             if (y >= r && y < h - r) {
-                for (int i = 0; i < taps; ++i) offsets[i] = (z * h + y) * w + relative[i];
+                for (int t = 0; t < taps; ++t) offsets[t] = (z * h + y) * w + relative[t];
                 std::fill(acc, acc + from, 0.0f);
                 accumulate(acc, src.m_data, offsets.data(), weights.data(), taps, from, to, true);
                 std::fill(acc + to, acc + w, 0.0f);
             } else {
                 std::fill(acc, acc + w, 0.0f);
             }
-            range.addRow(acc, w);
+            ranges[part][0].addRow(acc, w);
             if (!direct) storeRow(acc, w, dst);
         }
-    }
+    });
+    mergeInOrder(ranges, &range);
 }
 
 // The two 3x3 gradient sums of every voxel of one output row: `first` applies
@@ -198,12 +214,15 @@ void gradient2D(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel,
     const int w = src.m_dim[0], h = src.m_dim[1], e = keepSize ? 0 : 1;
     // Float output rows take the pairs directly; other types go through a row.
     constexpr bool direct = std::is_same<U, float>::value;
-    const int n = 2 * (w - 2 * e);
-    std::vector<float> row(direct ? 0 : static_cast<std::size_t>(2 * w));
-    U* dst = out.m_data;
-    for (int z = 0; z < src.m_dim[2]; ++z) {
-        const T* slice = src.m_data + z * h * w;
-        for (int y = e; y < h - e; ++y, dst += n) {
+    const int n = 2 * (w - 2 * e), rowsPerSlice = h - 2 * e;
+    const RowParts parts(static_cast<long long>(src.m_dim[2]) * rowsPerSlice, 10LL * w);
+    std::vector<std::array<ValueRange, 1>> ranges(parts.count());
+    parts.run([&](int part) {
+        std::vector<float> row(direct ? 0 : static_cast<std::size_t>(2 * w));
+        for (long long i = parts.begin(part); i < parts.end(part); ++i) {
+            const int z = static_cast<int>(i / rowsPerSlice), y = static_cast<int>(i % rowsPerSlice) + e;
+            const T* slice = src.m_data + z * h * w;
+            U* dst = out.m_data + i * n;
             float* values = direct ? reinterpret_cast<float*>(dst) : row.data();
             if (y == 0 || y == h - 1 || w < 3) {
                 std::fill(values, values + n, 0.0f);
@@ -211,22 +230,26 @@ void gradient2D(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel,
                 gradientPairs(slice, w, y, kernel, values + 2 * (1 - e));
                 if (keepSize) values[0] = values[1] = values[2 * w - 2] = values[2 * w - 1] = 0;
             }
-            range.addRow(values, n);
+            ranges[part][0].addRow(values, n);
             if (!direct) storeRow(values, n, dst);
         }
-    }
+    });
+    mergeInOrder(ranges, &range);
 }
 
 template <class T, class U>
 void hessianOfGradient(const ImageBase<T>& src, ImageBase<U>& out, const float* kernel, ValueRange ranges[3]) {
     const int w = src.m_dim[0], h = src.m_dim[1], ch = src.m_channels;
-    std::vector<float> h0(static_cast<std::size_t>(w) + 1), h1(static_cast<std::size_t>(w) + 1),
-        h2(static_cast<std::size_t>(w) + 1), unused(static_cast<std::size_t>(w) + 1);
-    U* dst = out.m_data;
-    for (int z = 0; z < src.m_dim[2]; ++z) {
-        const T* g0 = src.m_data + z * h * w * ch;
-        const T* g1 = g0 + 1;
-        for (int y = 0; y < h; ++y) {
+    const RowParts parts(static_cast<long long>(src.m_dim[2]) * h, 40LL * w);
+    std::vector<std::array<ValueRange, 3>> partRanges(parts.count());
+    parts.run([&](int part) {
+        const std::size_t n = static_cast<std::size_t>(w) + 1;
+        std::vector<float> h0(n), h1(n), h2(n), unused(n);
+        for (long long i = parts.begin(part); i < parts.end(part); ++i) {
+            const int z = static_cast<int>(i / h), y = static_cast<int>(i % h);
+            const T* g0 = src.m_data + z * h * w * ch;
+            const T* g1 = g0 + 1;
+            U* dst = out.m_data + i * w * 3;
             const bool borderRow = y == 0 || y == h - 1;
             if (!borderRow) {
                 gradientRow(g0, w, ch, y, kernel, 1, w - 1, h0.data(), h1.data(), g0);
@@ -236,12 +259,13 @@ void hessianOfGradient(const ImageBase<T>& src, ImageBase<U>& out, const float* 
                 const bool border = borderRow || x == 0 || x == w - 1;
                 const float values[3] = {border ? 0.0f : h0[x], border ? 0.0f : h1[x], border ? 0.0f : h2[x]};
                 for (int c = 0; c < 3; ++c) {
-                    ranges[c].add(values[c]);
+                    partRanges[part][c].add(values[c]);
                     *dst++ = toElement<U>(values[c]);
                 }
             }
         }
-    }
+    });
+    mergeInOrder(partRanges, ranges);
 }
 
 template <class T, class U>
@@ -252,12 +276,20 @@ void gradientVolume(const ImageBase<T>& src, ImageBase<U>& out, const float* ker
     const bool clip = out.m_gl_type == kGlByte || out.m_gl_type == kGlShort;
     if (out.m_gl_type == kGlByte) lower = -128, upper = 127;
     if (out.m_gl_type == kGlShort) lower = -32768, upper = 32767;
-    const std::size_t n = static_cast<std::size_t>(w) + 1;
-    std::vector<float> t(n), u(n), v(n);
     auto at = [&](int x, int y, int z) { return x + (y + z * h) * w; };
-    U* dst = out.m_data;
-    for (int z = g; z < d - g; ++z) {
-        for (int y = g; y < h - g; ++y) {
+    const int rowsPerSlice = h - 2 * g;
+    const long long outRow = static_cast<long long>(w - 2 * g) * (appendValue ? 4 : 3);
+    const RowParts parts(static_cast<long long>(d - 2 * g) * rowsPerSlice, 90LL * w);
+    std::vector<std::array<ValueRange, 1>> ranges(parts.count());
+    std::vector<long long> clippedByPart(parts.count(), 0);
+    parts.run([&](int part) {
+        const std::size_t n = static_cast<std::size_t>(w) + 1;
+        std::vector<float> t(n), u(n), v(n);
+        ValueRange& partRange = ranges[part][0];
+        long long& partClipped = clippedByPart[part];
+        for (long long i = parts.begin(part); i < parts.end(part); ++i) {
+            const int z = static_cast<int>(i / rowsPerSlice) + g, y = static_cast<int>(i % rowsPerSlice) + g;
+            U* dst = out.m_data + i * outRow;
             const bool borderRow = y == 0 || y == h - 1 || z == 0 || z == d - 1;
             if (!borderRow) {
                 std::fill(t.begin(), t.end(), 0.0f);
@@ -283,15 +315,17 @@ void gradientVolume(const ImageBase<T>& src, ImageBase<U>& out, const float* ker
                 const bool border = borderRow || x == 0 || x == w - 1;
                 float values[3] = {border ? 0.0f : v[x], border ? 0.0f : u[x], border ? 0.0f : t[x]};
                 for (float& s : values) {
-                    if (clip && s < lower) s = lower, ++clipped;
-                    if (clip && s > upper) s = upper, ++clipped;
-                    range.add(s);
+                    if (clip && s < lower) s = lower, ++partClipped;
+                    if (clip && s > upper) s = upper, ++partClipped;
+                    partRange.add(s);
                     *dst++ = toElement<U>(s);
                 }
                 if (appendValue) *dst++ = toElement<U>(static_cast<float>(value[x]));
             }
         }
-    }
+    });
+    mergeInOrder(ranges, &range);
+    for (long long c : clippedByPart) clipped += c;
 }
 
 }  // namespace

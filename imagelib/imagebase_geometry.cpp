@@ -5,6 +5,7 @@
 #include "imagelib/detail/interpolation.h"
 #include "imagelib/detail/power_of_two.h"
 #include "imagelib/detail/simd_dispatch.h"
+#include "imagelib/detail/thread_pool.h"
 
 #include <algorithm>
 #include <climits>
@@ -58,39 +59,49 @@ Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool toNewImage)
         std::printf("Error: downsampling factors must be at least 1!\n");
         return nullptr;
     }
+    // Every element of the result is written below, so its buffer is not cleared first.
     ImageBase<T>* target = new ImageBase<T>;
     target->m_verbose = m_verbose;
-    target->init(m_dim[0] / fx, m_dim[1] / fy, m_dim[2] / fz, m_dim[3] / ft, m_channels);
+    target->Image::init(m_dim[0] / fx, m_dim[1] / fy, m_dim[2] / fz, m_dim[3] / ft, m_channels);
+    if (target->m_image_size > 0) {
+        target->m_data = static_cast<T*>(allocateAligned(sizeof(T) * static_cast<std::size_t>(target->m_image_size)));
+        if (!target->m_data) {
+            std::printf("Error: out of memory while downsampling!\n");
+            delete target;
+            return nullptr;
+        }
+    }
     target->setSpacing(m_spacing[0] * fx, m_spacing[1] * fy, m_spacing[2] * fz, m_spacing[3] * ft);
 
     // Each output element sums its block in t, z, y, x order. Accumulating a
     // whole output row per input row keeps that order per element.
     const int ch = m_channels;
-    const int outW = target->m_dim[0], outRow = target->m_stride;
+    const int outW = target->m_dim[0], outRow = target->m_stride, outH = target->m_dim[1], outD = target->m_dim[2];
     const long long blockSize = static_cast<long long>(fx) * fy * fz * ft;
     const long long blockRows = static_cast<long long>(fy) * fz * ft;
-    std::vector<float> sums(static_cast<std::size_t>(outRow));
-    for (int t = 0; t < target->m_dim[3]; ++t) {
-        for (int z = 0; z < target->m_dim[2]; ++z) {
-            for (int y = 0; y < target->m_dim[1]; ++y) {
-                T* out = target->m_data + t * target->m_frame_size + z * target->m_slice_size + y * outRow;
-                int k = 0;
-                for (int d = 0; d < ft; ++d) {
-                    for (int g = 0; g < fz; ++g) {
-                        for (int b = 0; b < fy; ++b, ++k) {
-                            const T* row = m_data + (t * ft + d) * m_frame_size + (z * fz + g) * m_slice_size +
-                                           (y * fy + b) * m_stride;
-                            const bool first = k == 0, last = k == blockRows - 1;
-                            if (first && last) addBlockRow<true, true>(row, fx, ch, outW, sums.data(), blockSize, out);
-                            else if (first) addBlockRow<true, false>(row, fx, ch, outW, sums.data(), blockSize, out);
-                            else if (last) addBlockRow<false, true>(row, fx, ch, outW, sums.data(), blockSize, out);
-                            else addBlockRow<false, false>(row, fx, ch, outW, sums.data(), blockSize, out);
-                        }
+    const RowParts parts(static_cast<long long>(target->m_dim[3]) * outD * outH, blockSize * outRow);
+    parts.forEachRange([&](long long firstRow, long long lastRow) {
+        std::vector<float> sums(static_cast<std::size_t>(outRow));
+        for (long long r = firstRow; r < lastRow; ++r) {
+            const int y = static_cast<int>(r % outH), z = static_cast<int>(r / outH % outD);
+            const int t = static_cast<int>(r / outH / outD);
+            T* out = target->m_data + t * target->m_frame_size + z * target->m_slice_size + y * outRow;
+            int k = 0;
+            for (int d = 0; d < ft; ++d) {
+                for (int g = 0; g < fz; ++g) {
+                    for (int b = 0; b < fy; ++b, ++k) {
+                        const T* row = m_data + (t * ft + d) * m_frame_size + (z * fz + g) * m_slice_size +
+                                       (y * fy + b) * m_stride;
+                        const bool first = k == 0, last = k == blockRows - 1;
+                        if (first && last) addBlockRow<true, true>(row, fx, ch, outW, sums.data(), blockSize, out);
+                        else if (first) addBlockRow<true, false>(row, fx, ch, outW, sums.data(), blockSize, out);
+                        else if (last) addBlockRow<false, true>(row, fx, ch, outW, sums.data(), blockSize, out);
+                        else addBlockRow<false, false>(row, fx, ch, outW, sums.data(), blockSize, out);
                     }
                 }
             }
         }
-    }
+    });
     if (toNewImage) return target;
 
     freeData();
@@ -163,23 +174,24 @@ static void resampleSlices(const ImageBase<T>& src, ImageBase<U>& out, float sx,
         column[static_cast<std::size_t>(x)] = truncateCoordinate(p);
         fraction[static_cast<std::size_t>(x)] = p - static_cast<float>(column[static_cast<std::size_t>(x)]);
     }
-    GatheredRow rows[2];
-    U* dst = out.m_data;
-    for (int t = 0; t < out.m_dim[3]; ++t) {
-        for (int z = 0; z < out.m_dim[2]; ++z) {
+    // Output rows numbered over all slices and frames; a part gathers the
+    // source rows it needs itself.
+    const RowParts parts(static_cast<long long>(out.m_dim[3]) * out.m_dim[2] * outH, 6LL * outW);
+    parts.forEachRange([&](long long first, long long last) {
+        GatheredRow rows[2];
+        for (long long r = first; r < last; ++r) {
+            const int y = static_cast<int>(r % outH), z = static_cast<int>(r / outH % out.m_dim[2]);
+            if (y == 0) rows[0].row = rows[1].row = -1;  // a new slice
             const T* slice = src.m_data + static_cast<std::size_t>(z) * h * w;
-            rows[0].row = rows[1].row = -1;
-            for (int y = 0; y < outH; ++y, dst += outW) {
-                const float p = static_cast<float>(y) * sy;
-                const int j = truncateCoordinate(p);
-                const float fy = p - static_cast<float>(j);
-                if (rows[1].row == j) std::swap(rows[0], rows[1]);
-                if (rows[0].row != j) gatherRow(slice + static_cast<std::size_t>(j) * w, column, j, rows[0]);
-                if (rows[1].row != j + 1) gatherRow(slice + static_cast<std::size_t>(j + 1) * w, column, j + 1, rows[1]);
-                blendRow(rows[0], rows[1], fraction.data(), fy, outW, dst);
-            }
+            const float p = static_cast<float>(y) * sy;
+            const int j = truncateCoordinate(p);
+            const float fy = p - static_cast<float>(j);
+            if (rows[1].row == j) std::swap(rows[0], rows[1]);
+            if (rows[0].row != j) gatherRow(slice + static_cast<std::size_t>(j) * w, column, j, rows[0]);
+            if (rows[1].row != j + 1) gatherRow(slice + static_cast<std::size_t>(j + 1) * w, column, j + 1, rows[1]);
+            blendRow(rows[0], rows[1], fraction.data(), fy, outW, out.m_data + r * outW);
         }
-    }
+    });
 }
 
 template <class T>
@@ -251,27 +263,33 @@ template <class T>
 static void rotateFrame(const T* src, int X, int Y, int Z, int ch, int axis, const std::ptrdiff_t step[3], T* dst) {
     const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(X) * ch, slice = row * Y;
     if (axis == 0) {  // rows stay rows
-        for (int z = 0; z < Z; ++z) {
-            for (int y = 0; y < Y; ++y) std::copy(src + y * row + z * slice, src + (y + 1) * row + z * slice, dst + y * step[1] + z * step[2]);
-        }
+        RowParts(static_cast<long long>(Z) * Y, row).forEachRange([&](long long first, long long last) {
+            for (long long r = first; r < last; ++r) {
+                const int y = static_cast<int>(r % Y), z = static_cast<int>(r / Y);
+                std::copy(src + y * row + z * slice, src + (y + 1) * row + z * slice, dst + y * step[1] + z * step[2]);
+            }
+        });
         return;
     }
     constexpr int kTile = 32;
-    std::vector<T> buffer(static_cast<std::size_t>(kTile) * kTile * ch);
     // Axis 2 turns old x against y within each slice; axis 1 turns x against
-    // z within each row plane.
+    // z within each row plane. Each part takes whole strips of tiles.
     const int nOuter = axis == 2 ? Z : Y, nB = axis == 2 ? Y : Z;
     const std::ptrdiff_t outerSrc = axis == 2 ? slice : row, outerDst = axis == 2 ? step[2] : step[1];
     const std::ptrdiff_t srcStepB = axis == 2 ? row : slice, dstStepB = axis == 2 ? step[1] : step[2];
-    for (int o = 0; o < nOuter; ++o) {
-        for (int b0 = 0; b0 < nB; b0 += kTile) {
+    const int strips = (nB + kTile - 1) / kTile;
+    const RowParts parts(static_cast<long long>(nOuter) * strips, static_cast<long long>(kTile) * X * ch);
+    parts.forEachRange([&](long long first, long long last) {
+        std::vector<T> buffer(static_cast<std::size_t>(kTile) * kTile * ch);
+        for (long long s = first; s < last; ++s) {
+            const int o = static_cast<int>(s / strips), b0 = static_cast<int>(s % strips) * kTile;
             for (int a0 = 0; a0 < X; a0 += kTile) {
                 transposeBlock(src + o * outerSrc + a0 * ch + b0 * srcStepB, srcStepB,
                                dst + o * outerDst + a0 * step[0] + b0 * dstStepB, step[0], dstStepB,
                                std::min(kTile, X - a0), std::min(kTile, nB - b0), ch, buffer.data());
             }
         }
-    }
+    });
 }
 
 template <class T>

@@ -3,6 +3,7 @@
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/power_of_two.h"
 #include "imagelib/detail/simd_dispatch.h"
+#include "imagelib/detail/thread_pool.h"
 
 #include <cstdio>
 #include <cstring>
@@ -86,17 +87,19 @@ static Out* exportScaled(const ImageBase<T>& image, Out* buffer, bool powerOfTwo
     const bool padded = w != image.m_dim[0] || h != image.m_dim[1] || d != image.m_dim[2];
     if (padded || !image.m_data) std::memset(buffer, 0, sizeof(Out) * size);
     if (!image.m_data) return buffer;
-    for (int c = 0; c < ch; ++c) {
-        const float low = image.m_channel_windows[c].low;
-        const float range = image.m_channel_windows[c].high - low;
-        for (int z = 0; z < image.m_dim[2]; ++z) {
-            for (int y = 0; y < image.m_dim[1]; ++y) {
+    const int rows = image.m_dim[1], slices = image.m_dim[2];
+    RowParts(static_cast<long long>(rows) * slices, image.m_stride).forEachRange([&](long long first, long long last) {
+        for (int c = 0; c < ch; ++c) {
+            const float low = image.m_channel_windows[c].low;
+            const float range = image.m_channel_windows[c].high - low;
+            for (long long r = first; r < last; ++r) {
+                const int y = static_cast<int>(r % rows), z = static_cast<int>(r / rows);
                 const T* src = image.m_data + c + y * image.m_stride + z * image.m_slice_size;
                 Out* dst = buffer + c + (w * (y + h * z)) * ch;
                 scaleRow(src, ch, image.m_dim[0], low, range, top, dst);
             }
         }
-    }
+    });
     return buffer;
 }
 
@@ -126,18 +129,20 @@ unsigned char* ImageBase<T>::sliceToBytes(unsigned char* buffer, int slice, int 
     const int z = ((slice % m_dim[2]) + m_dim[2]) % m_dim[2];
     const float low = m_channel_windows[channel].low;
     const float range = m_channel_windows[channel].high - low;
-    for (int y = 0; y < m_dim[1]; ++y) {
-        const T* src = m_data + channel + y * m_stride + z * m_slice_size;
-        const int n = m_dim[0];
-        unsigned char* dst = buffer + w * y;
-        if (m_channels == 1) {
-            scaleRow(src, 1, n, low, range, 255.0f, dst);
-        } else {
-            for (int x = 0; x < n; ++x) {
-                dst[x] = scaleToRange<unsigned char>(static_cast<float>(src[x * m_channels]), low, range, 255.0f);
+    RowParts(m_dim[1], m_dim[0]).forEachRange([&](long long first, long long last) {
+        for (long long y = first; y < last; ++y) {
+            const T* src = m_data + channel + y * m_stride + z * m_slice_size;
+            const int n = m_dim[0];
+            unsigned char* dst = buffer + w * y;
+            if (m_channels == 1) {
+                scaleRow(src, 1, n, low, range, 255.0f, dst);
+            } else {
+                for (int x = 0; x < n; ++x) {
+                    dst[x] = scaleToRange<unsigned char>(static_cast<float>(src[x * m_channels]), low, range, 255.0f);
+                }
             }
         }
-    }
+    });
     return buffer;
 }
 

@@ -2,12 +2,15 @@
 
 #include "imagelib/detail/element_data.h"
 #include "imagelib/detail/interpolation.h"
+#include "imagelib/detail/thread_pool.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <numeric>
+#include <vector>
 
 namespace KVEL {
 
@@ -152,22 +155,26 @@ long long sampleVolume(const ImageBase<T>& source, const float* origin, const fl
     // Tiles of output voxels sample a compact block of the source, which
     // stays in cache however the transform turns the rows.
     constexpr int kTile = 16;
-    long long inside = 0;
-    for (int z0 = 0; z0 < d; z0 += kTile) {
-        for (int y0 = 0; y0 < h; y0 += kTile) {
+    const int tilesY = (h + kTile - 1) / kTile, tilesZ = (d + kTile - 1) / kTile;
+    // Parts take whole rows of tiles; the inside counts add up in any order.
+    const RowParts parts(static_cast<long long>(tilesZ) * tilesY, 30LL * kTile * kTile * w);
+    std::vector<long long> inside(parts.count(), 0);
+    parts.run([&](int part) {
+        for (long long tileRow = parts.begin(part); tileRow < parts.end(part); ++tileRow) {
+            const int z0 = static_cast<int>(tileRow / tilesY) * kTile, y0 = static_cast<int>(tileRow % tilesY) * kTile;
             for (int x0 = 0; x0 < w; x0 += kTile) {
                 for (int z = z0; z < std::min(d, z0 + kTile); ++z) {
                     for (int y = y0; y < std::min(h, y0 + kTile); ++y) {
                         float base[3];
                         for (int i = 0; i < 3; ++i) base[i] = origin[i] + z * steps[2][i] + y * steps[1][i];
                         U* row = out.m_data + w * (y + static_cast<std::size_t>(h) * z);
-                        inside += sampleRow<interpolate>(source, base, steps[0], x0, std::min(w, x0 + kTile), row);
+                        inside[part] += sampleRow<interpolate>(source, base, steps[0], x0, std::min(w, x0 + kTile), row);
                     }
                 }
             }
         }
-    }
-    return inside;
+    });
+    return std::accumulate(inside.begin(), inside.end(), 0LL);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "imagelib/detail/derivative3x3.h"
 #include "imagelib/detail/element_data.h"
 #include "imagelib/detail/power_of_two.h"
+#include "imagelib/detail/thread_pool.h"
 #include "imagelib/detail/value_range.h"
 
 #include <algorithm>
@@ -63,28 +64,31 @@ void colourMap(const V* values, unsigned char* rgba, int width, int height, floa
     const ValueRange range = rangeOf(values, count, 1, min, max);
     const float last = static_cast<float>(tableSize - 1);
     const float middle = last / 2;
-    for (std::size_t i = 0; i < count; ++i) {
-        int entry = 0;
-        float f = 0;
-        if (tableSize > 1) {
-            const float v = static_cast<float>(values[i]);
-            float h;
-            if (signedScale) {
-                h = v < 0 ? middle * (1 - v / range.min) : middle * (v / range.max + 1);
-            } else {
-                h = last * (v - range.min) / (range.max - range.min);
+    // The data's range is found first, in one pass; then pixels map independently.
+    RowParts(height, 20LL * width).forEachRange([&](long long firstRow, long long lastRow) {
+        for (std::size_t i = firstRow * width; i < static_cast<std::size_t>(lastRow * width); ++i) {
+            int entry = 0;
+            float f = 0;
+            if (tableSize > 1) {
+                const float v = static_cast<float>(values[i]);
+                float h;
+                if (signedScale) {
+                    h = v < 0 ? middle * (1 - v / range.min) : middle * (v / range.max + 1);
+                } else {
+                    h = last * (v - range.min) / (range.max - range.min);
+                }
+                if (!(h >= 0)) h = 0;
+                if (h >= last) h = last - 0.001f;
+                entry = std::min(static_cast<int>(h), tableSize - 2);
+                f = h - static_cast<float>(entry);
             }
-            if (!(h >= 0)) h = 0;
-            if (h >= last) h = last - 0.001f;
-            entry = std::min(static_cast<int>(h), tableSize - 2);
-            f = h - static_cast<float>(entry);
+            const float* a = table + 3 * static_cast<std::size_t>(entry);
+            const float* b = tableSize > 1 ? a + 3 : a;
+            unsigned char* out = rgba + 4 * i;
+            for (int c = 0; c < 3; ++c) out[c] = toByte(((1 - f) * a[c] + f * b[c]) * 255);
+            out[3] = 0;
         }
-        const float* a = table + 3 * static_cast<std::size_t>(entry);
-        const float* b = tableSize > 1 ? a + 3 : a;
-        unsigned char* out = rgba + 4 * i;
-        for (int c = 0; c < 3; ++c) out[c] = toByte(((1 - f) * a[c] + f * b[c]) * 255);
-        out[3] = 0;
-    }
+    });
 }
 
 }  // namespace
@@ -93,18 +97,20 @@ void fieldDerivative3x3(const float* values, float* field, int width, int height
     if (!values || !field || width <= 0 || height <= 0) return;
     const int w = halfSize ? width / 2 : width;
     const int h = halfSize ? height / 2 : height;
-    for (int y = 0; y < h; ++y) {
-        const float* row = values + static_cast<std::size_t>(y) * width;
-        float* out = field + 2 * static_cast<std::size_t>(y) * width;
-        const bool edgeRow = y == 0 || y == h - 1;
-        for (int x = 0; x < w; ++x) {
-            if (edgeRow || x == 0 || x == w - 1) {
-                out[2 * x] = out[2 * x + 1] = 0;
-            } else {
-                derivativePair(row - width, row, row + width, x, out[2 * x], out[2 * x + 1]);
+    RowParts(h, 20LL * w).forEachRange([&](long long first, long long last) {
+        for (int y = static_cast<int>(first); y < last; ++y) {
+            const float* row = values + static_cast<std::size_t>(y) * width;
+            float* out = field + 2 * static_cast<std::size_t>(y) * width;
+            const bool edgeRow = y == 0 || y == h - 1;
+            for (int x = 0; x < w; ++x) {
+                if (edgeRow || x == 0 || x == w - 1) {
+                    out[2 * x] = out[2 * x + 1] = 0;
+                } else {
+                    derivativePair(row - width, row, row + width, x, out[2 * x], out[2 * x + 1]);
+                }
             }
         }
-    }
+    });
 }
 
 void centralDifferences(Image* image, float* vectors) {
@@ -112,10 +118,11 @@ void centralDifferences(Image* image, float* vectors) {
     withTypedImage(image, [&](auto& typed) {
         const int w = typed.m_dim[0], h = typed.m_dim[1], d = typed.m_dim[2];
         const std::ptrdiff_t xStep = typed.m_channels, yStep = typed.m_stride, zStep = typed.m_slice_size;
-        float* out = vectors;
-        for (int z = 0; z < d; ++z) {
-            for (int y = 0; y < h; ++y) {
+        RowParts(static_cast<long long>(d) * h, 10LL * w).forEachRange([&](long long first, long long last) {
+            for (long long r = first; r < last; ++r) {
+                const int y = static_cast<int>(r % h), z = static_cast<int>(r / h);
                 const auto* p = typed.m_data + y * yStep + z * zStep;
+                float* out = vectors + 3 * r * w;
                 for (int x = 0; x < w; ++x, p += xStep, out += 3) {
                     const float right = x + 1 < w ? static_cast<float>(p[xStep]) : 0.0f;
                     const float left = x > 0 ? static_cast<float>(p[-xStep]) : 0.0f;
@@ -128,7 +135,7 @@ void centralDifferences(Image* image, float* vectors) {
                     out[2] = back - front;
                 }
             }
-        }
+        });
     });
 }
 
@@ -146,11 +153,13 @@ void floatsToBytes(const float* values, unsigned char* bytes, int width, int hei
     }
     widenEmpty(range);
     const std::size_t rowLength = paddedRowLength(width);
-    for (int y = 0; y < h; ++y) {
-        const float* in = values + static_cast<std::size_t>(y) * width;
-        unsigned char* out = bytes + rowLength * y;
-        for (int x = 0; x < w; ++x) out[x] = toGrey(range, in[x]);
-    }
+    RowParts(h, 4LL * w).forEachRange([&](long long first, long long last) {
+        for (long long y = first; y < last; ++y) {
+            const float* in = values + static_cast<std::size_t>(y) * width;
+            unsigned char* out = bytes + rowLength * y;
+            for (int x = 0; x < w; ++x) out[x] = toGrey(range, in[x]);
+        }
+    });
 }
 
 void colourMapFloats(const float* values, unsigned char* rgba, int width, int height, float min, float max,
@@ -183,9 +192,11 @@ int fieldMagnitudeToBytes(const float* field, unsigned char* bytes, int width, i
     }
     widenEmpty(range);
     const std::size_t rowLength = paddedRowLength(width);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) bytes[x + rowLength * y] = toGrey(range, std::sqrt(squaredLength(x, y)));
-    }
+    RowParts(h, 8LL * w).forEachRange([&](long long first, long long last) {
+        for (int y = static_cast<int>(first); y < last; ++y) {
+            for (int x = 0; x < w; ++x) bytes[x + rowLength * y] = toGrey(range, std::sqrt(squaredLength(x, y)));
+        }
+    });
     return h;
 }
 
@@ -216,10 +227,12 @@ void channelsToRGBA(const float* values, unsigned char* rgba, int width, int hei
     }
     // Missing channels repeat the last one.
     const int source[3] = {0, std::min(1, k - 1), k - 1};
-    for (std::size_t i = 0; i < count; ++i) {
-        for (int b = 0; b < 3; ++b) rgba[4 * i + b] = toGrey(ranges[source[b]], values[i * k + source[b]]);
-        rgba[4 * i + 3] = 0;
-    }
+    RowParts(height, 12LL * width).forEachRange([&](long long first, long long last) {
+        for (std::size_t i = first * width; i < static_cast<std::size_t>(last * width); ++i) {
+            for (int b = 0; b < 3; ++b) rgba[4 * i + b] = toGrey(ranges[source[b]], values[i * k + source[b]]);
+            rgba[4 * i + 3] = 0;
+        }
+    });
 }
 
 void smoothField5x5(float* field, int width, int height) {

@@ -14,6 +14,11 @@ struct ValueRange {
     }
     // add() for values[0], ..., values[n-1] in turn.
     void addRow(const float* values, int n);
+    // Folds in the range of the values produced after this one's.
+    void merge(const ValueRange& later) {
+        if (later.min < min) min = later.min;
+        if (later.max > max) max = later.max;
+    }
 };
 
 }  // namespace KVEL

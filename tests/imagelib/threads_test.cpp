@@ -1,0 +1,112 @@
+#include "imagelib/edges.h"
+#include "imagelib/imagebase.h"
+#include "imagelib/rigid.h"
+#include "imagelib/threads.h"
+#include "imagelib/visualise.h"
+
+#include "random_image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using KVEL::Image;
+
+// An image as bytes: geometry, windows, cursor and elements, so that two
+// results compare bit for bit.
+std::string snapshot(Image* image) {
+    if (!image) return "null";
+    std::string bytes(reinterpret_cast<const char*>(image->m_dim), sizeof image->m_dim);
+    bytes.append(reinterpret_cast<const char*>(image->m_spacing), sizeof image->m_spacing);
+    bytes.append(reinterpret_cast<const char*>(&image->m_iteration), sizeof image->m_iteration);
+    bytes.append(reinterpret_cast<const char*>(image->m_channel_windows), sizeof(KVEL::ChannelWindow) * image->m_channels);
+    const std::unique_ptr<unsigned short[]> shorts(image->toShorts(nullptr, false));
+    for (int i = 0; i < image->m_image_size; ++i) {
+        const float v = image->get(i);
+        bytes.append(reinterpret_cast<const char*>(&v), sizeof v);
+    }
+    bytes.append(reinterpret_cast<const char*>(shorts.get()), sizeof(unsigned short) * image->m_image_size);
+    return bytes;
+}
+
+// Every threaded operation on pictures large enough to be split, each result as bytes.
+std::vector<std::string> results() {
+    std::vector<std::string> out;
+    auto keep = [&](Image* result) {
+        out.push_back(snapshot(result));
+        delete result;
+    };
+    const float kernel5[25] = {1, 0, -2, 0, 1, 3, 1, 0, 1, 3, 0.5f, 2, -7, 2, 0.5f, 3, 1, 0, 1, 3, 1, 0, -2, 0, 1};
+    for (int type : {KVEL::kGlFloat, KVEL::kGlUnsignedByte, KVEL::kGlShort}) {
+        auto picture = imagetest::randomImage(type, 403, 331, 2, 1, 7, 0, 250);
+        picture->computeRange();
+        keep(picture->filter(KVEL::kGlFloat, kernel5, 5, nullptr));
+        keep(picture->filter(KVEL::kGlShort, kernel5, 3, nullptr));
+        keep(picture->gradient(KVEL::kGlFloat, nullptr, true, nullptr));
+        keep(picture->gradient(KVEL::kGlInt, nullptr, false, nullptr));
+        keep(picture->hessian(KVEL::kGlFloat, nullptr, nullptr));
+        keep(picture->downsample(2, 2, 1, 1, true));
+        keep(picture->downsample(3, 1, 2, 1, true));
+        auto resampled = imagetest::randomImage(type, 301, 247, 2, 1, 0);
+        keep(picture->resample2D(301, 247, resampled.release()));
+        std::vector<unsigned char> edges(403 * 331);
+        KVEL::detectEdges2D(picture.get(), 25, edges.data());
+        out.emplace_back(edges.begin(), edges.end());
+        std::unique_ptr<unsigned char[]> slice(picture->sliceToBytes(nullptr, 1, 0, true));
+        out.emplace_back(reinterpret_cast<const char*>(slice.get()), 512 * 512);
+        for (int axis : {0, 1, 2}) {
+            picture->rotate(axis);
+            out.push_back(snapshot(picture.get()));
+        }
+    }
+    {
+        const int w = 400, h = 300;
+        auto picture = imagetest::randomImage(KVEL::kGlFloat, w, h, 1, 3, 3, -50, 50);
+        const float* values = static_cast<KVEL::ImageBase<float>*>(picture.get())->data();
+        std::vector<float> field(2 * w * h), vectors(3 * w * h);
+        std::string bytes(4 * 512 * h, '\0');
+        auto* b = reinterpret_cast<unsigned char*>(&bytes[0]);
+        const float table[6] = {0, 0.2f, 1, 1, 0.5f, 0};
+        KVEL::fieldDerivative3x3(values, field.data(), w, h, false);
+        KVEL::centralDifferences(picture.get(), vectors.data());
+        KVEL::floatsToBytes(values, b, w, h, 0, 0, false);
+        KVEL::fieldMagnitudeToBytes(field.data(), b + 512 * h, w, h, 0, 0, false);
+        KVEL::channelsToRGBA(values, b + 1024 * h, w, h / 4, picture.get(), false);
+        out.push_back(bytes);
+        KVEL::colourMapFloats(values, b, w, h, -20, 30, table, 2, true);
+        out.push_back(bytes);
+        out.emplace_back(reinterpret_cast<const char*>(field.data()), sizeof(float) * field.size());
+        out.emplace_back(reinterpret_cast<const char*>(vectors.data()), sizeof(float) * vectors.size());
+    }
+    auto volume = imagetest::randomImage(KVEL::kGlShort, 71, 60, 43, 1, 11, 0, 900);
+    volume->computeRange();
+    keep(volume->gradient3D(KVEL::kGlShort, nullptr, true, true, nullptr));
+    keep(volume->gradient3D(KVEL::kGlByte, nullptr, false, false, nullptr));
+    const float params[6] = {2, -3, 1.5f, 0.1f, -0.2f, 0.3f};
+    keep(KVEL::resampleRigid(params, volume.get(), nullptr, true));
+    keep(KVEL::resampleRigid(params, volume.get(), nullptr, false));
+    KVEL::detectEdges3D(volume.get(), 40);
+    out.push_back(snapshot(volume.get()));
+    return out;
+}
+
+TEST(Threads, EveryOperationGivesTheSameBytesForAnyThreadCount) {
+    KVEL::setThreadCount(1);
+    const std::vector<std::string> single = results();
+    for (int threads : {2, 3}) {
+        KVEL::setThreadCount(threads);
+        EXPECT_EQ(KVEL::threadCount(), threads);
+        const std::vector<std::string> split = results();
+        ASSERT_EQ(split.size(), single.size());
+        for (std::size_t i = 0; i < single.size(); ++i) EXPECT_TRUE(split[i] == single[i]) << "result " << i << " with " << threads << " threads";
+    }
+    KVEL::setThreadCount(0);
+}
+
+}  // namespace
