@@ -26,7 +26,7 @@ install(TARGETS kvel_gl EXPORT KVELGLTargets INCLUDES DESTINATION ${CMAKE_INSTAL
 install(FILES ${PROJECT_SOURCE_DIR}/imagelib/export.h ${PROJECT_SOURCE_DIR}/imagelib/imagebase.h
               ${PROJECT_SOURCE_DIR}/imagelib/bitmap.h ${PROJECT_SOURCE_DIR}/imagelib/metaimage.h
               ${PROJECT_SOURCE_DIR}/imagelib/edges.h ${PROJECT_SOURCE_DIR}/imagelib/rigid.h
-              ${PROJECT_SOURCE_DIR}/imagelib/visualise.h
+              ${PROJECT_SOURCE_DIR}/imagelib/visualise.h ${PROJECT_SOURCE_DIR}/imagelib/threads.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kvel)
 install(FILES ${PROJECT_SOURCE_DIR}/imagelib/gl/bitmap_texture.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kvel/gl)
 install(EXPORT KVELTargets NAMESPACE KVEL:: DESTINATION ${KVEL_CMAKE_DIR})

@@ -5,11 +5,13 @@
 // is the same for any count. The default is KVEL_THREADS from the
 // environment when it holds a positive number, else the processor count.
 
+#include <kvel/export.h>
+
 namespace KVEL {
 
-int threadCount();
+KVEL_API int threadCount();
 
 // 1 keeps every operation on the caller's thread; 0 or less restores the default.
-void setThreadCount(int count);
+KVEL_API void setThreadCount(int count);
 
 }  // namespace KVEL

@@ -5,8 +5,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <exception>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace KVEL {
@@ -53,6 +55,8 @@ public:
         work(lock);
         m_done.wait(lock, [&] { return m_pending == 0; });
         m_job = nullptr;
+        // A part that failed (out of memory) fails the whole job, on the caller.
+        if (m_error) std::rethrow_exception(std::exchange(m_error, nullptr));
     }
 
 private:
@@ -62,8 +66,14 @@ private:
             const int part = m_next++;
             const std::function<void(int)>& job = *m_job;
             lock.unlock();
-            job(part);
+            std::exception_ptr error;
+            try {
+                job(part);
+            } catch (...) {
+                error = std::current_exception();
+            }
             lock.lock();
+            if (error && !m_error) m_error = error;
             if (--m_pending == 0) m_done.notify_all();
         }
     }
@@ -101,6 +111,7 @@ private:
     const std::function<void(int)>* m_job = nullptr;
     int m_parts = 0, m_next = 0, m_pending = 0;
     unsigned m_generation = 0;
+    std::exception_ptr m_error;
     bool m_stop = false;
 };
 

@@ -3,14 +3,17 @@
 #include "imagelib/rigid.h"
 #include "imagelib/threads.h"
 #include "imagelib/visualise.h"
+#include "imagelib/detail/thread_pool.h"
 
 #include "random_image.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -105,6 +108,22 @@ TEST(Threads, EveryOperationGivesTheSameBytesForAnyThreadCount) {
         const std::vector<std::string> split = results();
         ASSERT_EQ(split.size(), single.size());
         for (std::size_t i = 0; i < single.size(); ++i) EXPECT_TRUE(split[i] == single[i]) << "result " << i << " with " << threads << " threads";
+    }
+    KVEL::setThreadCount(0);
+}
+
+TEST(Threads, APartThatFailsFailsTheJobOnTheCallerAndThePoolGoesOn) {
+    KVEL::setThreadCount(3);
+    const KVEL::RowParts parts(300, 1 << 20);
+    ASSERT_EQ(parts.count(), 3);
+    for (int failing = 0; failing < 3; ++failing) {
+        EXPECT_THROW(parts.run([&](int part) {
+            if (part == failing) throw std::bad_alloc();
+        }),
+                     std::bad_alloc);
+        std::atomic<int> ran{0};
+        parts.run([&](int) { ++ran; });
+        EXPECT_EQ(ran, 3);
     }
     KVEL::setThreadCount(0);
 }
