@@ -1,21 +1,24 @@
 // The broad phase must never change which contact the update step resolves:
 // against the all-pairs search on random crowds of near misses, and over a
-// long crowded game whose every step must come out bit for bit the same.
+// long crowded game whose every step must come out exactly the same.
 #include "game/broad_phase.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <fstream>
 #include <limits>
-#include <memory>
+#include <numeric>
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "game/collision.h"
@@ -23,7 +26,6 @@
 #include "game/state.h"
 #include "game/update.h"
 #include "scene/ball.h"
-#include "scene/enemy.h"
 #include "scene/finish.h"
 #include "scene/viewpoint.h"
 #include "support/test_world.h"
@@ -33,24 +35,17 @@ using tide::exactCollisionTransporter;
 
 namespace {
 
-// The pair and contact time the earliest-contact search picks, or (-1, -1).
-struct Choice {
-    int first = -1;
-    int second = -1;
-    double time = 0.0;
-    bool operator==(const Choice& o) const {
-        return first == o.first && second == o.second && std::memcmp(&time, &o.time, sizeof time) == 0;
-    }
-};
-
-Choice choose(bool broad) {
+// The pair and the bits of the contact time the earliest-contact search picks.
+std::tuple<int, int, std::uint64_t> choose(bool broad) {
     setBroadPhase(broad);
     std::deque<exactCollisionTransporter> events;
     findCollisions(&collisionRecords, &events);
     const int k = earliestCollision(&events);
     setBroadPhase(true);
-    if (k < 0) return {};
-    return {events[k].first, events[k].second, events[k].time};
+    if (k < 0) return {-1, -1, 0};
+    std::uint64_t bits;
+    std::memcpy(&bits, &events[k].time, sizeof bits);
+    return {events[k].first, events[k].second, bits};
 }
 
 // A crowd in a few cubic units: resting, creeping and very fast spheres, and pairs
@@ -101,12 +96,9 @@ TEST(BroadPhase, ChoosesTheContactTheAllPairsSearchChoosesInRandomCrowds) {
     for (int trial = 0; trial < 4000; ++trial) {
         std::vector<collisionTransporter> records = crowd(random);
         for (collisionTransporter& r : records) collisionRecords.push_back(&r);
-        const Choice reference = choose(false);
-        const Choice broad = choose(true);
-        EXPECT_TRUE(reference == broad) << "trial " << trial << ": all pairs chose (" << reference.first << ", "
-                                        << reference.second << ") at " << reference.time << ", broad phase ("
-                                        << broad.first << ", " << broad.second << ") at " << broad.time;
-        if (reference.first >= 0) ++contacts;
+        const auto reference = choose(false);
+        EXPECT_EQ(reference, choose(true)) << "trial " << trial;
+        contacts += std::get<0>(reference) >= 0;
         collisionRecords.clear();
     }
     samplesPerUnit = savedScale;
@@ -115,56 +107,36 @@ TEST(BroadPhase, ChoosesTheContactTheAllPairsSearchChoosesInRandomCrowds) {
 
 namespace {
 
-// 150 balls on a 12 x 12 unit patch, 4 finishes at its corners and 10 enemies
-// on it, in the scenario format (positions in percent of the extents).
-std::string crowdedScenario() {
-    std::ostringstream out;
-    out << "crowded broad phase scenario\n";
-    for (int i = 0; i < 4; ++i) out << "finish:\n" << 40 + 15 * (i % 2) << "\n" << 35 + 30 * (i / 2) << "\n";
-    for (int i = 0; i < 150; ++i) {
-        out << "ball:\n" << 40 + (i * 37) % 150 / 10.0 << "\n" << 35 + (i * 53) % 300 / 10.0 << "\n"
-            << (i * 29) % 256 << "\n";
-    }
-    for (int i = 0; i < 10; ++i) {
-        out << "enemy:\n" << 41 + 1.4 * i << "\n" << 36 + 2.8 * i << "\n" << 100 - 20 * i << "\n"
-            << 20 * i - 100 << "\n" << i << "\n";
-    }
-    return out.str();
-}
-
-// Every vessel's place, heading, score and chain length and every ball's
-// place after each step of a game of `steps` steps.
+// Every vessel's and ball's place after each step of a crowded game: 150 balls
+// on a 12 x 12 unit patch, 4 finishes at its corners, 10 enemies on it.
 std::vector<std::vector<double>> playCrowdedGame(bool broad, int steps) {
     auto* saved = player;
     player = new tide::Viewpoint(Vector3(45, 8, 22), Vector3(1, 0, 0), 0.1);
+    std::ostringstream scenario;
+    for (int i = 0; i < 4; ++i) scenario << "finish:\n" << 40 + 15 * (i % 2) << "\n" << 35 + 30 * (i / 2) << "\n";
+    for (int i = 0; i < 150; ++i) {
+        scenario << "ball:\n" << 40 + (i * 37) % 150 / 10.0 << "\n" << 35 + (i * 53) % 300 / 10.0 << "\n" << i << "\n";
+    }
+    for (int i = 0; i < 10; ++i) {
+        scenario << "enemy:\n" << 41 + 1.4 * i << "\n" << 36 + 2.8 * i << "\n" << 100 - 20 * i << "\n" << 20 * i - 90 << "\n" << i << "\n";
+    }
     const std::string file = ::testing::TempDir() + "broad_phase_in.conf";
-    std::ofstream(file) << crowdedScenario();
+    std::ofstream(file) << scenario.str();
     tide::readScenario(&balls, &finishes, &enemies, file);
     std::remove(file.c_str());
     const std::deque<tide::ball*> everyBall = balls;
     std::srand(5);
     setBroadPhase(broad);
-
-    std::vector<std::vector<double>> trace;
-    for (int step = 0; step < steps; ++step) {
-        if (step % 200 == 0) {
-            player->turnBy(67);
-            for (int i = 0; i < 30; ++i) player->accelerate();
-        }
+    std::vector<std::vector<double>> trace(steps);
+    for (std::vector<double>& state : trace) {
+        if (&state - trace.data() == steps / 2) player->turnBy(67);
         stepWorld(16);
-        std::vector<double> state;
-        auto note = [&](const Vector3& v) { state.insert(state.end(), {v.x, v.y, v.z}); };
-        std::vector<tide::submarine*> vessels{player};
-        vessels.insert(vessels.end(), enemies.begin(), enemies.end());
-        for (tide::submarine* s : vessels) {
-            note(s->getPosition());
-            note(s->getDirection());
-            state.insert(state.end(), {double(s->getScore()), double(s->carriedCount())});
-        }
-        for (tide::ball* b : everyBall) note(b->getPosition());
-        trace.push_back(state);
+        std::vector<tide::mrObject*> things{player};
+        things.insert(things.end(), enemies.begin(), enemies.end());
+        things.insert(things.end(), everyBall.begin(), everyBall.end());
+        for (tide::mrObject* t : things) state.insert(state.end(), {t->getPosition().x, t->getPosition().y, t->getPosition().z});
+        for (tide::submarine* e : enemies) state.push_back(e->getScore());
     }
-
     setBroadPhase(true);
     for (tide::submarine* e : enemies) delete e;
     for (tide::Finish* f : finishes) delete f;
@@ -179,19 +151,13 @@ std::vector<std::vector<double>> playCrowdedGame(bool broad, int steps) {
 
 }  // namespace
 
-TEST(BroadPhase, CrowdedGameStepsBitForBitAsWithEveryPairTested) {
-    std::unique_ptr<testworld::InstalledTerrain> valley = testworld::InstalledTerrain::shippedValley(GAME_DATA_DIR);
-    if (!valley) valley = std::make_unique<testworld::InstalledTerrain>(testworld::flatDepth(512, 256, 10), 512, 256);
-    constexpr int kSteps = 2500;
-    const std::vector<std::vector<double>> reference = playCrowdedGame(false, kSteps);
-    const std::vector<std::vector<double>> broad = playCrowdedGame(true, kSteps);
-    int step = 0;
-    while (step < kSteps && std::memcmp(reference[step].data(), broad[step].data(),
-                                        reference[step].size() * sizeof(double)) == 0) {
-        ++step;
-    }
-    EXPECT_EQ(step, kSteps) << "the games part after step " << step;
-    double delivered = 0;
-    for (std::size_t v = 0; v < 11; ++v) delivered += reference.back()[v * 8 + 6];
-    EXPECT_GT(delivered, 0) << "no ball was delivered: the game did not exercise the contacts";
+TEST(BroadPhase, CrowdedGameGoesExactlyAsWithEveryPairTested) {
+    const auto valley = testworld::InstalledTerrain::shippedValley(GAME_DATA_DIR);
+    if (!valley) GTEST_SKIP() << "the shipped valley pictures are missing";
+    const auto reference = playCrowdedGame(false, 2500);
+    const auto broad = playCrowdedGame(true, 2500);
+    const auto parted = std::mismatch(reference.begin(), reference.end(), broad.begin());
+    EXPECT_TRUE(parted.first == reference.end()) << "the games part at step " << parted.first - reference.begin();
+    const std::vector<double>& last = reference.back();
+    EXPECT_GT(std::accumulate(last.end() - 10, last.end(), 0.0), 0) << "no enemy delivered a ball";
 }

@@ -1,12 +1,11 @@
 // Skipping the tiles outside the view volume must not change a pixel: the
-// game's camera, light and fog over the shipped valley (or a bumpy stand-in),
+// game's camera, light and fog over the shipped valley,
 // from views that look along, up, down, into a corner and out over an edge.
 #include "world/frustum.h"
 
 #include <GL/glu.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <vector>
 
 #include "game/gl_setup.h"
@@ -15,32 +14,13 @@
 #include "world/heightmap.h"
 #include "world/light.h"
 
-namespace {
-
-void buildValley(tide::Heightmap& terrain) {
+TEST(Frustum, SkippingTilesOutsideTheViewChangesNoPixel) {
     KVEL::BitmapTexture depth, colour;
     depth.load(GAME_DATA_DIR "/valleyDepth.bmp");
     colour.load(GAME_DATA_DIR "/valleyTex.bmp");
-    if (depth.data() != nullptr && colour.data() != nullptr) {
-        terrain.buildTerrain(depth.data(), colour.data(), depth.width(), depth.height());
-        return;
-    }
-    const int width = 512, height = 256;
-    std::vector<unsigned char> d(width * height), c(width * height * 3);
-    for (int i = 0; i < width * height; ++i) {
-        d[i] = static_cast<unsigned char>(60 + 50 * std::sin(i % width / 9.0) * std::cos(i / width / 7.0));
-        c[3 * i] = static_cast<unsigned char>(i % 251);
-        c[3 * i + 1] = static_cast<unsigned char>(i / width);
-        c[3 * i + 2] = 200;
-    }
-    terrain.buildTerrain(d.data(), c.data(), width, height);
-}
-
-}  // namespace
-
-TEST(Frustum, SkippingTilesOutsideTheViewChangesNoPixel) {
+    if (depth.data() == nullptr || colour.data() == nullptr) GTEST_SKIP() << "the shipped valley pictures are missing";
     tide::Heightmap terrain;
-    buildValley(terrain);
+    terrain.buildTerrain(depth.data(), colour.data(), depth.width(), depth.height());
     testgl::resetState();
     initGlState();
     tide::Light::setUpSceneLight();
