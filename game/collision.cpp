@@ -3,7 +3,10 @@
 #include <cmath>
 #include <cstddef>
 #include <optional>
+#include <utility>
+#include <vector>
 
+#include "game/broad_phase.h"
 #include "game/sphere_sweep.h"
 #include "game/state.h"
 #include "world/heightmap.h"
@@ -62,14 +65,21 @@ bool linesPass(Vector3 positionA, Vector3 motionA, double radiusA, Vector3 posit
 
 bool findCollisions(std::deque<tide::collisionTransporter*>* records,
                     std::deque<tide::exactCollisionTransporter>* events) {
-    for (std::size_t i = 0; i < records->size(); ++i) {
+    auto test = [&](std::size_t i, std::size_t j) {
         const tide::collisionTransporter& a = *(*records)[i];
-        for (std::size_t j = i + 1; j < records->size(); ++j) {
-            const tide::collisionTransporter& b = *(*records)[j];
-            if (linesPass(toGrid(a.position), toGrid(a.motion), a.radius, toGrid(b.position), toGrid(b.motion),
-                          b.radius)) {
-                events->emplace_back(static_cast<int>(i), static_cast<int>(j));
-            }
+        const tide::collisionTransporter& b = *(*records)[j];
+        if (linesPass(toGrid(a.position), toGrid(a.motion), a.radius, toGrid(b.position), toGrid(b.motion),
+                      b.radius)) {
+            events->emplace_back(static_cast<int>(i), static_cast<int>(j));
+        }
+    };
+    if (broadPhaseOn()) {
+        static std::vector<std::pair<int, int>> pairs;  // reused: the search runs once per event
+        nearbyPairs(*records, pairs);
+        for (const auto& [i, j] : pairs) test(static_cast<std::size_t>(i), static_cast<std::size_t>(j));
+    } else {
+        for (std::size_t i = 0; i < records->size(); ++i) {
+            for (std::size_t j = i + 1; j < records->size(); ++j) test(i, j);
         }
     }
     return !events->empty();

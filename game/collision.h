@@ -21,7 +21,8 @@ bool linesPass(Vector3 positionA, Vector3 motionA, double radiusA, Vector3 posit
                double radiusB);
 
 // Appends a candidate event for every pair of records (in grid space) whose lines
-// of motion pass; true when `events` is not empty afterwards.
+// of motion pass, among the pairs the broad phase finds near each other (every
+// pair when it is off); true when `events` is not empty afterwards.
 bool findCollisions(std::deque<tide::collisionTransporter*>* records,
                     std::deque<tide::exactCollisionTransporter>* events);
 

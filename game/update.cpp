@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -31,9 +32,27 @@ enum RemovalMask { kBallRemoved = 1, kBulletRemoved = 2 };
 constexpr std::size_t kEventsPerRecord = 8;
 constexpr std::size_t kEventAllowance = 16;
 
+// Records of past frames, kept for reuse: a new record's hits list costs
+// allocations, which dominated crowded frames.
+std::vector<std::unique_ptr<collisionTransporter>> spareRecords;
+
+collisionTransporter* newRecord(Vector3 position, Vector3 motion, double radius, int id, mrObject* owner) {
+    if (spareRecords.empty()) return new collisionTransporter(position, motion, radius, id, owner);
+    collisionTransporter* record = spareRecords.back().release();
+    spareRecords.pop_back();
+    record->hits.clear();  // keeps its storage
+    record->position = position;
+    record->motion = motion;
+    record->radius = radius;
+    record->owner = owner;
+    record->id = id;
+    record->blocked = false;
+    return record;
+}
+
 void addRecord(mrObject* object, int id, unsigned dt) {
-    auto* record = new collisionTransporter(object->getPosition(), object->displacement(dt), object->getRadius(),
-                                            id, object);
+    collisionTransporter* record =
+        newRecord(object->getPosition(), object->displacement(dt), object->getRadius(), id, object);
     object->setTransporter(record);
     collisionRecords.push_back(record);
 }
@@ -73,10 +92,10 @@ void moveAllBy(double time) {
     }
 }
 
-// Deletes a record; its owner no longer has one this frame.
+// Puts a record aside for the next frame; its owner no longer has one this frame.
 void retire(collisionTransporter* record, mrObject* owner) {
     if (owner != nullptr && owner->getTransporter() == record) owner->setTransporter(nullptr);
-    delete record;
+    spareRecords.emplace_back(record);
 }
 
 template <typename T>

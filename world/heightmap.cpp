@@ -8,6 +8,7 @@
 #include <string>
 
 #include "imagelib/gl/bitmap_texture.h"
+#include "world/frustum.h"
 #include "world/quadtree.h"
 
 namespace tide {
@@ -67,17 +68,24 @@ void Heightmap::fillGrids(const unsigned char* depth, int depthWidth, const unsi
     // One sample more than the picture each way: the last row and column repeat,
     // so the surface reaches the full extent.
     heights_.assign(rows_ + 1, std::vector<double>(columns_ + 1));
-    colours_.assign(rows_ + 1, std::vector<std::array<float, 3>>(columns_ + 1));
+    colours_.resize(static_cast<std::size_t>(rows_ + 1) * (columns_ + 1));
     for (int i = 0; i <= rows_; ++i) {
         const std::size_t srcRow = std::min(i, rows_ - 1);
         for (int j = 0; j <= columns_; ++j) {
             const std::size_t srcCol = std::min(j, columns_ - 1);
             heights_[i][j] = depth[srcRow * depthWidth + srcCol] * cellSize_;
             const unsigned char* pixel = colour + 3 * (srcRow * colourWidth + srcCol);
-            colours_[i][j] = {pixel[0] / 255.0f, pixel[1] / 255.0f, pixel[2] / 255.0f};
+            colours_[static_cast<std::size_t>(i) * (columns_ + 1) + j] = {pixel[0], pixel[1], pixel[2]};
         }
     }
 }
+
+// What the lists record at each vertex of a band of grid rows, each computed
+// once, in the single precision OpenGL keeps of them.
+struct Heightmap::ShadedVertex {
+    std::array<float, 3> rgb;
+    float normal[3];
+};
 
 void Heightmap::buildTiles() {
     // Tiles are 8 samples on the short side of the picture and a whole multiple
@@ -96,32 +104,62 @@ void Heightmap::buildTiles() {
     firstTileList_ = static_cast<int>(glGenLists(tileCount_));
     tilesPerSide_ = perSide;
     tiles.reserve(static_cast<std::size_t>(perSide) * perSide);
+    std::vector<ShadedVertex> band;
     for (int i = 0; i < perSide; ++i) {
-        for (int j = 0; j < perSide; ++j) {
-            int list = 0;
-            if (i < down && j < across && firstTileList_ != 0) {
-                list = firstTileList_ + i * across + j;
-                compileTile(list, i * tileRows, std::min((i + 1) * tileRows, rows_), j * tileColumns,
-                            std::min((j + 1) * tileColumns, columns_));
+        const int firstRow = i * tileRows;
+        const int lastRow = std::min((i + 1) * tileRows, rows_);
+        const bool filled = i < down && firstTileList_ != 0;
+        if (filled) {
+            // The band's rows, its shared last row included, for every tile along it.
+            band.resize(static_cast<std::size_t>(lastRow - firstRow + 1) * (columns_ + 1));
+            ShadedVertex* v = band.data();
+            for (int row = firstRow; row <= lastRow; ++row) {
+                for (int col = 0; col <= columns_; ++col, ++v) {
+                    const Vector3 n = vertexNormal(col, row);
+                    *v = {vertexColour(col, row), {static_cast<float>(n.x), static_cast<float>(n.y),
+                                                   static_cast<float>(n.z)}};
+                }
             }
+        }
+        for (int j = 0; j < perSide; ++j) {
             // The culling circle covers the full tile rectangle even where the
             // picture ends inside it, so every node of a level has the same size.
             const double x0 = j * tileColumns * cellSize_;
             const double x1 = (j + 1) * tileColumns * cellSize_;
             const double z0 = i * tileRows * cellSize_;
             const double z1 = (i + 1) * tileRows * cellSize_;
-            tiles.push_back(new Quadtree(x0, z1, x1, z0, x1, z1, x0, z0, list));
+            if (!filled || j >= across) {
+                tiles.push_back(new Quadtree(x0, z1, x1, z0, x1, z1, x0, z0, 0));
+                continue;
+            }
+            const int list = firstTileList_ + i * across + j;
+            const int firstCol = j * tileColumns;
+            const int lastCol = std::min((j + 1) * tileColumns, columns_);
+            compileTile(list, band.data(), firstRow, lastRow, firstCol, lastCol);
+            auto* leaf = new Quadtree(x0, z1, x1, z0, x1, z1, x0, z0, list);
+            double low = heights_[firstRow][firstCol];
+            double high = low;
+            for (int row = firstRow; row <= lastRow; ++row) {
+                const auto [least, most] =
+                    std::minmax_element(heights_[row].begin() + firstCol, heights_[row].begin() + lastCol + 1);
+                low = std::min(low, *least);
+                high = std::max(high, *most);
+            }
+            leaf->setHeightRange(low, high);
+            tiles.push_back(leaf);
         }
     }
     mergeLevels(tiles, perSide);
 }
 
-void Heightmap::compileTile(int list, int firstRow, int lastRow, int firstCol, int lastCol) const {
-    auto vertex = [this](int col, int row) {
-        const std::array<float, 3> rgb = vertexColour(col, row);
-        glColor4f(rgb[0], rgb[1], rgb[2], 1.0f);
-        const Vector3 n = vertexNormal(col, row);
-        glNormal3d(n.x, n.y, n.z);
+void Heightmap::compileTile(int list, const ShadedVertex* band, int firstRow, int lastRow, int firstCol,
+                            int lastCol) const {
+    const std::size_t rowLength = static_cast<std::size_t>(columns_) + 1;
+    auto vertex = [&](int col, int row) {
+        const ShadedVertex& v = band[static_cast<std::size_t>(row - firstRow) * rowLength + col];
+        // Opaque: three components leave alpha at 1 and keep the list smaller.
+        glColor3fv(v.rgb.data());
+        glNormal3fv(v.normal);
         glVertex3d(col * cellSize_, heights_[row][col], row * cellSize_);
     };
     glNewList(static_cast<GLuint>(list), GL_COMPILE);
@@ -137,9 +175,11 @@ void Heightmap::compileTile(int list, int firstRow, int lastRow, int firstCol, i
     glEndList();
 }
 
-int Heightmap::drawTerrain(double viewerX, double viewerZ, double lookX, double lookZ) const {
+int Heightmap::drawTerrain(double viewerX, double viewerZ, double lookX, double lookZ, bool inViewOnly) const {
     if (tiles.empty()) return 0;
-    return tiles.front()->draw(viewerX, viewerZ, lookX, lookZ);
+    // Of the tiles near and ahead, those outside the view volume draw no pixel.
+    const Frustum view = Frustum::current();
+    return tiles.front()->draw(viewerX, viewerZ, lookX, lookZ, inViewOnly ? &view : nullptr);
 }
 
 Vector3 Heightmap::vertexNormal(int col, int row) const {
@@ -168,8 +208,9 @@ Vector3 Heightmap::vertexNormal(int col, int row) const {
 
 std::array<float, 3> Heightmap::vertexColour(int col, int row) const {
     if (colours_.empty()) return {1.0f, 1.0f, 1.0f};
-    const std::array<float, 3>& stored = colours_[clampIndex(row, rows_)][clampIndex(col, columns_)];
-    return {stored[2], stored[1], stored[0]};
+    const std::array<unsigned char, 3>& stored =
+        colours_[static_cast<std::size_t>(clampIndex(row, rows_)) * (columns_ + 1) + clampIndex(col, columns_)];
+    return {stored[2] / 255.0f, stored[1] / 255.0f, stored[0] / 255.0f};
 }
 
 namespace {

@@ -36,8 +36,10 @@ public:
     void buildTerrain(const unsigned char* depth, int depthWidth, int depthHeight, const unsigned char* colour,
                       int colourWidth, int colourHeight);
 
-    // Draws the tiles near and in front of the viewer; returns how many.
-    int drawTerrain(double viewerX, double viewerZ, double lookX, double lookZ) const;
+    // Draws the tiles near and in front of the viewer that reach into the
+    // current view volume (or, without `inViewOnly`, all near and in front);
+    // returns how many.
+    int drawTerrain(double viewerX, double viewerZ, double lookX, double lookZ, bool inViewOnly = true) const;
 
     // Shading normal at a grid vertex, not normalised (GL_NORMALIZE does that).
     Vector3 vertexNormal(int col, int row) const;
@@ -65,7 +67,10 @@ public:
 private:
     void releaseTiles();
     void fillGrids(const unsigned char* depth, int depthWidth, const unsigned char* colour, int colourWidth);
-    void compileTile(int list, int firstRow, int lastRow, int firstCol, int lastCol) const;
+    struct ShadedVertex;
+    // `band` holds the vertices of rows firstRow..lastRow, every column.
+    void compileTile(int list, const ShadedVertex* band, int firstRow, int lastRow, int firstCol,
+                     int lastCol) const;
     void buildTiles();
 
     int columns_ = 0;
@@ -73,7 +78,8 @@ private:
     double extentX_ = kLength;
     double extentZ_ = kLength;
     HeightGrid heights_;
-    std::vector<std::vector<std::array<float, 3>>> colours_;  // blue, green, red as stored
+    // Blue, green, red bytes as the picture stores them, row by row over the grid.
+    std::vector<std::array<unsigned char, 3>> colours_;
     std::vector<Quadtree*> tiles;  // the tree's root once built
     int terrainScale = 1;
     double cellSize_ = 1.0;

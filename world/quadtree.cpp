@@ -2,8 +2,11 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
+
+#include "world/frustum.h"
 
 namespace tide {
 
@@ -29,6 +32,16 @@ void Quadtree::setUp(double p0x, double p0z, double p1x, double p1z, double p2x,
     centreX_ = (p0x + p1x + p2x + p3x) / 4.0;
     centreZ_ = (p0z + p1z + p2z + p3z) / 4.0;
     boundRadius_ = std::hypot(p0x - centreX_, p0z - centreZ_) * multiplier;
+    low_[0] = std::min({p0x, p1x, p2x, p3x});
+    high_[0] = std::max({p0x, p1x, p2x, p3x});
+    low_[2] = std::min({p0z, p1z, p2z, p3z});
+    high_[2] = std::max({p0z, p1z, p2z, p3z});
+}
+
+void Quadtree::setHeightRange(double low, double high) {
+    low_[1] = low;
+    high_[1] = high;
+    hasBox_ = true;
 }
 
 void Quadtree::setChild(int slot, Quadtree* node) {
@@ -39,7 +52,7 @@ void Quadtree::setChild(int slot, Quadtree* node) {
     child = node;
 }
 
-int Quadtree::draw(double viewerX, double viewerZ, double lookX, double lookZ) const {
+int Quadtree::draw(double viewerX, double viewerZ, double lookX, double lookZ, const Frustum* view) const {
     const double dx = centreX_ - viewerX;
     const double dz = centreZ_ - viewerZ;
     // A tile is in range when r^2 > d^2 - range^2. An inner node is in range
@@ -56,6 +69,7 @@ int Quadtree::draw(double viewerX, double viewerZ, double lookX, double lookZ) c
 
     if (isLeaf_) {
         if (listName_ == 0) return 0;
+        if (view != nullptr && hasBox_ && !view->mayShow(low_, high_)) return 0;
         glPushMatrix();
         glCallList(static_cast<GLuint>(listName_));
         glPopMatrix();
@@ -63,7 +77,7 @@ int Quadtree::draw(double viewerX, double viewerZ, double lookX, double lookZ) c
     }
     int drawn = 0;
     for (int i : {0, 3, 1, 2}) {
-        if (children_[i] != nullptr) drawn += children_[i]->draw(viewerX, viewerZ, lookX, lookZ);
+        if (children_[i] != nullptr) drawn += children_[i]->draw(viewerX, viewerZ, lookX, lookZ, view);
     }
     return drawn;
 }

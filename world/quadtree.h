@@ -4,6 +4,8 @@
 
 namespace tide {
 
+class Frustum;
+
 // A node of the terrain's tile tree. Each node is summarised by a circle in the
 // ground plane (x, z) so that a whole subtree can be skipped with one distance
 // test and one dot product. Leaves call the display list of one terrain tile.
@@ -27,6 +29,10 @@ public:
     // other slot numbers are ignored. The node takes ownership of `node`.
     void setChild(int slot, Quadtree* node);
 
+    // The lowest and highest points of a leaf's tile, which make its circle's
+    // rectangle a box for the view volume test.
+    void setHeightRange(double low, double high);
+
     double centreX() const { return centreX_; }
     double centreZ() const { return centreZ_; }
     double boundRadius() const { return boundRadius_; }
@@ -34,8 +40,9 @@ public:
     // Calls the lists of the tiles whose circles reach within the view range and
     // are not wholly behind the viewer; returns how many tiles were drawn. A node
     // is drawn whenever one of its tiles would be. The look vector is used as
-    // given, unnormalised; a zero look vector draws nothing.
-    int draw(double viewerX, double viewerZ, double lookX, double lookZ) const;
+    // given, unnormalised; a zero look vector draws nothing. With a view volume,
+    // a tile that passes is also skipped when its box lies outside that volume.
+    int draw(double viewerX, double viewerZ, double lookX, double lookZ, const Frustum* view = nullptr) const;
 
     static constexpr double kViewRange = 18.0;
 
@@ -48,6 +55,10 @@ private:
     double boundRadius_ = 0.0;
     bool isLeaf_ = false;
     int listName_ = 0;
+    // A leaf's box, x, y, z; without a height range it is never tested.
+    bool hasBox_ = false;
+    double low_[3] = {0.0, 0.0, 0.0};
+    double high_[3] = {0.0, 0.0, 0.0};
     // (r, c), (r + 1, c), (r, c + 1), (r + 1, c + 1) of the level below.
     Quadtree* children_[4] = {nullptr, nullptr, nullptr, nullptr};
 };
