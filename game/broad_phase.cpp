@@ -41,26 +41,45 @@ bool overlapAcross(const SweepBox& a, const SweepBox& b) {
 }  // namespace
 
 void nearbyPairs(const std::deque<tide::collisionTransporter*>& records, std::vector<std::pair<int, int>>& pairs) {
-    // Sort and sweep along x, the valley's long side.
-    static std::vector<SweepBox> boxes;
+    // Two records that both stand still never meet (the contact search skips
+    // equal motions), and most records are balls lying still. So only the
+    // moving boxes are swept: against each other, and against the standing
+    // ones found by a search along x, the valley's long side.
+    static std::vector<SweepBox> moving, still;
     static std::vector<std::uint64_t> keys;
-    boxes.clear();
+    moving.clear();
+    still.clear();
     keys.clear();
+    double widestStill = 0.0;
     for (std::size_t i = 0; i < records.size(); ++i) {
         const tide::collisionTransporter& r = *records[i];
-        if (finite(r.position) && finite(r.motion) && std::isfinite(r.radius)) {
-            boxes.push_back(sweepBox(r, static_cast<int>(i)));
+        if (!finite(r.position) || !finite(r.motion) || !std::isfinite(r.radius)) continue;
+        const SweepBox box = sweepBox(r, static_cast<int>(i));
+        if (r.motion.x == 0.0 && r.motion.y == 0.0 && r.motion.z == 0.0) {
+            still.push_back(box);
+            widestStill = std::max(widestStill, box.hi[0] - box.lo[0]);
+        } else {
+            moving.push_back(box);
         }
     }
-    std::sort(boxes.begin(), boxes.end(), [](const SweepBox& a, const SweepBox& b) { return a.lo[0] < b.lo[0]; });
-    for (std::size_t k = 0; k < boxes.size(); ++k) {
-        const SweepBox& a = boxes[k];
-        for (std::size_t m = k + 1; m < boxes.size() && boxes[m].lo[0] <= a.hi[0]; ++m) {
-            const SweepBox& b = boxes[m];
-            if (!overlapAcross(a, b)) continue;
-            const auto first = static_cast<std::uint64_t>(std::min(a.index, b.index));
-            const auto second = static_cast<std::uint64_t>(std::max(a.index, b.index));
-            keys.push_back(first << 32 | second);
+    const auto byStart = [](const SweepBox& a, const SweepBox& b) { return a.lo[0] < b.lo[0]; };
+    std::sort(moving.begin(), moving.end(), byStart);
+    std::sort(still.begin(), still.end(), byStart);
+    auto add = [](const SweepBox& a, const SweepBox& b) {
+        const auto first = static_cast<std::uint64_t>(std::min(a.index, b.index));
+        const auto second = static_cast<std::uint64_t>(std::max(a.index, b.index));
+        keys.push_back(first << 32 | second);
+    };
+    for (std::size_t k = 0; k < moving.size(); ++k) {
+        const SweepBox& a = moving[k];
+        for (std::size_t m = k + 1; m < moving.size() && moving[m].lo[0] <= a.hi[0]; ++m) {
+            if (overlapAcross(a, moving[m])) add(a, moving[m]);
+        }
+        SweepBox from = a;
+        from.lo[0] = a.lo[0] - widestStill;
+        for (auto b = std::lower_bound(still.begin(), still.end(), from, byStart);
+             b != still.end() && b->lo[0] <= a.hi[0]; ++b) {
+            if (a.lo[0] <= b->hi[0] && overlapAcross(a, *b)) add(a, *b);
         }
     }
     // The all-pairs order, so that ties between equal contact times fall alike.

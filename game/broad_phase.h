@@ -12,7 +12,8 @@
 // resolves the same events in the same order as testing every pair.
 
 // Fills `pairs` with the indices (i < j) of the pairs whose sweeps' boxes
-// overlap, in the order the all-pairs search visits them (i outer, j inner).
+// overlap, in the order the all-pairs search visits them (i outer, j inner),
+// leaving out pairs of two records that both stand still.
 // Records with a coordinate that is not a finite number never touch anything.
 void nearbyPairs(const std::deque<tide::collisionTransporter*>& records, std::vector<std::pair<int, int>>& pairs);
 
