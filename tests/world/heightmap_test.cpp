@@ -193,6 +193,88 @@ INSTANTIATE_TEST_SUITE_P(Sizes, HeightmapOddSize,
                                            std::make_pair(24, 40), std::make_pair(16, 64), std::make_pair(600, 256),
                                            std::make_pair(9, 3), std::make_pair(1, 1)));
 
+// Feedback of the tile lists, lit, seen from above: each vertex the lists
+// record must come out exactly as the same grid vertex drawn alone from
+// vertexColour, vertexNormal and the height grid.
+class HeightmapListVertices : public ::testing::TestWithParam<std::pair<int, int>> {};
+
+TEST_P(HeightmapListVertices, MatchTheVertexComputedAlone) {
+    const int width = GetParam().first;
+    const int height = GetParam().second;
+    Pictures pictures(width, height);
+    unsigned seed = 12345;
+    for (unsigned char& byte : pictures.colour) byte = static_cast<unsigned char>((seed = seed * 1103515245 + 12345) >> 16);
+    for (unsigned char& value : pictures.depth) value = static_cast<unsigned char>((seed = seed * 1103515245 + 12345) >> 16);
+    Heightmap terrain;
+    pictures.build(terrain);
+    // From above as viewFromAbove, with a margin of one grid step: points on the
+    // border of the view volume may be clipped.
+    testgl::resetState();
+    const double q = terrain.cellSize();
+    glMatrixMode(GL_PROJECTION);
+    glOrtho(-q, terrain.extentX() + q, -q, terrain.extentZ() + q, -1e4, 1e4);
+    glMatrixMode(GL_MODELVIEW);
+    glRotated(-90, 1, 0, 0);
+    const GLfloat light[4] = {0.3f, 0.5f, 0.8f, 0.0f};
+    glLightfv(GL_LIGHT0, GL_POSITION, light);
+    glEnable(GL_LIGHT0);
+    glEnable(GL_LIGHTING);
+    glEnable(GL_COLOR_MATERIAL);
+    glEnable(GL_NORMALIZE);
+    constexpr int kFloatsPerVertex = 7;  // window x, y, z and red, green, blue, alpha
+    std::vector<GLfloat> buffer(1 << 20);
+    auto feedback = [&](auto draw) {
+        glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D_COLOR, buffer.data());
+        glRenderMode(GL_FEEDBACK);
+        draw();
+        const GLint used = glRenderMode(GL_RENDER);
+        EXPECT_GE(used, 0) << "feedback buffer too small";
+        return std::vector<GLfloat>(buffer.begin(), buffer.begin() + std::max(used, 0));
+    };
+    const std::vector<GLfloat> tiles = feedback([&] {
+        for (int i = 0; i < terrain.tileCount(); ++i) glCallList(static_cast<GLuint>(terrain.firstTileList() + i));
+    });
+    // The grid vertex under a window position, and what it gives drawn alone.
+    auto gridVertex = [&](const GLfloat* v) {
+        return std::make_pair(static_cast<int>(std::lround(v[0] / testgl::kWidth * (width + 2) - 1)),
+                              static_cast<int>(std::lround(v[1] / testgl::kHeight * (height + 2) - 1)));
+    };
+    auto alone = [&](int col, int row) {
+        return feedback([&] {
+            const std::array<float, 3> rgb = terrain.vertexColour(col, row);
+            const Vector3 n = terrain.vertexNormal(col, row);
+            glBegin(GL_POINTS);
+            glColor3fv(rgb.data());
+            glNormal3d(n.x, n.y, n.z);
+            glVertex3d(col * q, terrain.heightRows()[row][col], row * q);
+            glEnd();
+        });
+    };
+    std::vector<std::vector<GLfloat>> expected(static_cast<size_t>(width + 1) * (height + 1));
+    size_t checked = 0;
+    for (size_t i = 0; i < tiles.size();) {
+        ASSERT_EQ(tiles[i], GL_POLYGON_TOKEN);
+        const int count = static_cast<int>(tiles[i + 1]);
+        i += 2;
+        for (int k = 0; k < count; ++k, i += kFloatsPerVertex, ++checked) {
+            const auto [col, row] = gridVertex(&tiles[i]);
+            ASSERT_TRUE(col >= 0 && col <= width && row >= 0 && row <= height);
+            std::vector<GLfloat>& point = expected[static_cast<size_t>(row) * (width + 1) + col];
+            if (point.empty()) point = alone(col, row);
+            ASSERT_EQ(point.size(), 1u + kFloatsPerVertex);  // the point token, then the vertex
+            for (int f = 0; f < kFloatsPerVertex; ++f)
+                ASSERT_EQ(tiles[i + f], point[1 + f]) << "vertex " << col << ',' << row << " value " << f;
+        }
+    }
+    // Tiles cover the grid: every vertex was recorded.
+    EXPECT_EQ(std::count_if(expected.begin(), expected.end(), [](const auto& p) { return p.empty(); }), 0);
+    EXPECT_GT(checked, expected.size());
+    testgl::resetState();
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, HeightmapListVertices,
+                         ::testing::Values(std::make_pair(64, 32), std::make_pair(37, 13), std::make_pair(16, 40)));
+
 TEST(Heightmap, MissingPictureLeavesNoTilesInAFiniteWorld) {
     const Pictures good(32, 16, 8);
     Heightmap terrain;
