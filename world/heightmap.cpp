@@ -6,9 +6,7 @@
 #include <cmath>
 #include <cstddef>
 #include <iostream>
-#include <functional>
 #include <string>
-#include <thread>
 
 #include "imagelib/gl/bitmap_texture.h"
 #include "world/frustum.h"
@@ -128,23 +126,13 @@ void Heightmap::buildTiles() {
     firstTileList_ = static_cast<int>(glGenLists(tileCount_));
     tilesPerSide_ = perSide;
     tiles.reserve(static_cast<std::size_t>(perSide) * perSide);
-    const bool listed = firstTileList_ != 0;
-    // Band i's last row is shared with the next band.
-    auto lastRowOf = [this, tileRows](int i) { return std::min((i + 1) * tileRows, rows_); };
-    // A band's rows, its last row included, for every tile along it.
-    auto shade = [this, tileRows, lastRowOf](std::vector<ShadedVertex>& into, int i) {
-        shadeBand(into, i * tileRows, lastRowOf(i));
-    };
-    std::vector<ShadedVertex> band, next;
-    if (listed && down > 0) shade(band, 0);
+    std::vector<ShadedVertex> band;
     for (int i = 0; i < perSide; ++i) {
         const int firstRow = i * tileRows;
-        const int lastRow = lastRowOf(i);
-        const bool filled = i < down && listed;
-        // The next band is shaded on a second thread while this one's lists are
-        // recorded; OpenGL is called from this thread only.
-        std::thread shader;
-        if (filled && i + 1 < down) shader = std::thread(shade, std::ref(next), i + 1);
+        const int lastRow = std::min((i + 1) * tileRows, rows_);
+        const bool filled = i < down && firstTileList_ != 0;
+        // The band's rows, its shared last row included, for every tile along it.
+        if (filled) shadeBand(band, firstRow, lastRow);
         for (int j = 0; j < perSide; ++j) {
             // The culling circle covers the full tile rectangle even where the
             // picture ends inside it, so every node of a level has the same size.
@@ -171,10 +159,6 @@ void Heightmap::buildTiles() {
             }
             leaf->setHeightRange(low, high);
             tiles.push_back(leaf);
-        }
-        if (shader.joinable()) {
-            shader.join();
-            band.swap(next);
         }
     }
     mergeLevels(tiles, perSide);
@@ -233,26 +217,27 @@ void Heightmap::shadeRow(int row, int firstCol, int lastCol, Vector3* normals) c
             {{0, ahead[col] - h0, 1}, {1, here[right] - h0, 0}, {0, back[col] - h0, -1}, {-1, here[left] - h0, 0}},
             {{1, ahead[right] - h0, 1}, {1, back[right] - h0, -1}, {-1, back[left] - h0, -1},
              {-1, ahead[left] - h0, 1}}};
-        double terms[8][3];
+        // The eight cross products, component by component.
+        double x[8], y[8], z[8];
         for (int k = 0; k < 4; ++k) {
             for (int r = 0; r < 2; ++r) {
                 const Vector3 c = cross(ring[r][k], ring[r][(k + 1) % 4]);
-                terms[2 * k + r][0] = c.x;
-                terms[2 * k + r][1] = c.y;
-                terms[2 * k + r][2] = c.z;
+                x[2 * k + r] = c.x;
+                y[2 * k + r] = c.y;
+                z[2 * k + r] = c.z;
             }
         }
         // Vector3::normalized without its branch, which keeps this loop vectorisable:
         // dividing by 1 leaves a zero vector as it is.
-        for (double* t : terms) {
-            const double length = std::sqrt(t[0] * t[0] + t[1] * t[1] + t[2] * t[2]);
+        for (int t = 0; t < 8; ++t) {
+            const double length = std::sqrt(x[t] * x[t] + y[t] * y[t] + z[t] * z[t]);
             const double divisor = length != 0.0 ? length : 1.0;
-            t[0] /= divisor;
-            t[1] /= divisor;
-            t[2] /= divisor;
+            x[t] /= divisor;
+            y[t] /= divisor;
+            z[t] /= divisor;
         }
         Vector3 sum;
-        for (const double* t : terms) sum += Vector3(t[0], t[1], t[2]);
+        for (int t = 0; t < 8; ++t) sum += Vector3(x[t], y[t], z[t]);
         normals[col - firstCol] = sum;
     }
 }
