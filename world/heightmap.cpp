@@ -3,7 +3,6 @@
 #include <GL/gl.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <iostream>
 #include <string>
@@ -84,30 +83,9 @@ void Heightmap::fillGrids(const unsigned char* depth, int depthWidth, const unsi
 // What the lists record at each vertex of a band of grid rows, each computed
 // once, in the single precision OpenGL keeps of them.
 struct Heightmap::ShadedVertex {
-    float rgb[3];
+    std::array<float, 3> rgb;
     float normal[3];
-    float position[3];
 };
-
-void Heightmap::shadeBand(std::vector<ShadedVertex>& vertices, int firstRow, int lastRow) const {
-    vertices.resize(static_cast<std::size_t>(lastRow - firstRow + 1) * (columns_ + 1));
-    ShadedVertex* band = vertices.data();
-    std::vector<Vector3> normals(static_cast<std::size_t>(columns_) + 1);
-    for (int row = firstRow; row <= lastRow; ++row) {
-        shadeRow(row, 0, columns_, normals.data());
-        const std::array<unsigned char, 3>* stored = &colours_[static_cast<std::size_t>(row) * (columns_ + 1)];
-        const double* heights = heights_[row].data();
-        for (int col = 0; col <= columns_; ++col, ++band) {
-            const std::array<float, 3> rgb = colourOf(stored[col]);
-            const Vector3& n = normals[col];
-            // OpenGL keeps floats; converting here gives the values glVertex3d would.
-            *band = {{rgb[0], rgb[1], rgb[2]},
-                     {static_cast<float>(n.x), static_cast<float>(n.y), static_cast<float>(n.z)},
-                     {static_cast<float>(col * cellSize_), static_cast<float>(heights[col]),
-                      static_cast<float>(row * cellSize_)}};
-        }
-    }
-}
 
 void Heightmap::buildTiles() {
     // Tiles are 8 samples on the short side of the picture and a whole multiple
@@ -131,8 +109,18 @@ void Heightmap::buildTiles() {
         const int firstRow = i * tileRows;
         const int lastRow = std::min((i + 1) * tileRows, rows_);
         const bool filled = i < down && firstTileList_ != 0;
-        // The band's rows, its shared last row included, for every tile along it.
-        if (filled) shadeBand(band, firstRow, lastRow);
+        if (filled) {
+            // The band's rows, its shared last row included, for every tile along it.
+            band.resize(static_cast<std::size_t>(lastRow - firstRow + 1) * (columns_ + 1));
+            ShadedVertex* v = band.data();
+            for (int row = firstRow; row <= lastRow; ++row) {
+                for (int col = 0; col <= columns_; ++col, ++v) {
+                    const Vector3 n = vertexNormal(col, row);
+                    *v = {vertexColour(col, row), {static_cast<float>(n.x), static_cast<float>(n.y),
+                                                   static_cast<float>(n.z)}};
+                }
+            }
+        }
         for (int j = 0; j < perSide; ++j) {
             // The culling circle covers the full tile rectangle even where the
             // picture ends inside it, so every node of a level has the same size.
@@ -167,20 +155,20 @@ void Heightmap::buildTiles() {
 void Heightmap::compileTile(int list, const ShadedVertex* band, int firstRow, int lastRow, int firstCol,
                             int lastCol) const {
     const std::size_t rowLength = static_cast<std::size_t>(columns_) + 1;
-    auto vertex = [](const ShadedVertex& v) {
+    auto vertex = [&](int col, int row) {
+        const ShadedVertex& v = band[static_cast<std::size_t>(row - firstRow) * rowLength + col];
         // Opaque: three components leave alpha at 1 and keep the list smaller.
-        glColor3fv(v.rgb);
+        glColor3fv(v.rgb.data());
         glNormal3fv(v.normal);
-        glVertex3fv(v.position);
+        glVertex3d(col * cellSize_, heights_[row][col], row * cellSize_);
     };
     glNewList(static_cast<GLuint>(list), GL_COMPILE);
     for (int row = firstRow; row < lastRow; ++row) {
-        const ShadedVertex* here = band + static_cast<std::size_t>(row - firstRow) * rowLength;
         glBegin(GL_TRIANGLE_STRIP);
         // The last column is shared with the next tile, which closes the surface.
         for (int col = firstCol; col <= lastCol; ++col) {
-            vertex(here[col]);
-            vertex(here[col + rowLength]);
+            vertex(col, row);
+            vertex(col, row + 1);
         }
         glEnd();
     }
@@ -197,58 +185,31 @@ int Heightmap::drawTerrain(double viewerX, double viewerZ, double lookX, double 
 Vector3 Heightmap::vertexNormal(int col, int row) const {
     if (heights_.empty()) return {0, 0, 0};
     col = clampIndex(col, columns_);
-    Vector3 normal;
-    shadeRow(clampIndex(row, rows_), col, col, &normal);
-    return normal;
-}
-
-void Heightmap::shadeRow(int row, int firstCol, int lastCol, Vector3* normals) const {
-    const double* here = heights_[row].data();
-    const double* ahead = heights_[row >= rows_ - 1 ? row : row + 1].data();
-    const double* back = heights_[row <= 0 ? row : row - 1].data();
-    for (int col = firstCol; col <= lastCol; ++col) {
-        const int right = col >= columns_ - 1 ? col : col + 1;
-        const int left = col <= 0 ? col : col - 1;
-        const double h0 = here[col];
-        // Offsets in grid steps, heights in world units: slopes shade as if 1 / q
-        // times less steep than they are. Each edge term is followed by the
-        // corner term of the same turn, the order the sum is taken in.
-        const Vector3 ring[2][4] = {
-            {{0, ahead[col] - h0, 1}, {1, here[right] - h0, 0}, {0, back[col] - h0, -1}, {-1, here[left] - h0, 0}},
-            {{1, ahead[right] - h0, 1}, {1, back[right] - h0, -1}, {-1, back[left] - h0, -1},
-             {-1, ahead[left] - h0, 1}}};
-        // The eight cross products, component by component.
-        double x[8], y[8], z[8];
-        for (int k = 0; k < 4; ++k) {
-            for (int r = 0; r < 2; ++r) {
-                const Vector3 c = cross(ring[r][k], ring[r][(k + 1) % 4]);
-                x[2 * k + r] = c.x;
-                y[2 * k + r] = c.y;
-                z[2 * k + r] = c.z;
-            }
-        }
-        // Vector3::normalized without its branch, which keeps this loop vectorisable:
-        // dividing by 1 leaves a zero vector as it is.
-        for (int t = 0; t < 8; ++t) {
-            const double length = std::sqrt(x[t] * x[t] + y[t] * y[t] + z[t] * z[t]);
-            const double divisor = length != 0.0 ? length : 1.0;
-            x[t] /= divisor;
-            y[t] /= divisor;
-            z[t] /= divisor;
-        }
-        Vector3 sum;
-        for (int t = 0; t < 8; ++t) sum += Vector3(x[t], y[t], z[t]);
-        normals[col - firstCol] = sum;
+    row = clampIndex(row, rows_);
+    const int right = col >= columns_ - 1 ? col : col + 1;
+    const int left = col <= 0 ? col : col - 1;
+    const int ahead = row >= rows_ - 1 ? row : row + 1;
+    const int back = row <= 0 ? row : row - 1;
+    const double h0 = heights_[row][col];
+    // Offsets in grid steps, heights in world units: slopes shade as if 1 / q
+    // times less steep than they are.
+    auto towards = [&](int dx, int dz, int nRow, int nCol) { return Vector3(dx, heights_[nRow][nCol] - h0, dz); };
+    const Vector3 edges[4] = {towards(0, 1, ahead, col), towards(1, 0, row, right), towards(0, -1, back, col),
+                              towards(-1, 0, row, left)};
+    const Vector3 corners[4] = {towards(1, 1, ahead, right), towards(1, -1, back, right),
+                                towards(-1, -1, back, left), towards(-1, 1, ahead, left)};
+    Vector3 sum;
+    for (int k = 0; k < 4; ++k) {
+        sum += cross(edges[k], edges[(k + 1) % 4]).normalized();
+        sum += cross(corners[k], corners[(k + 1) % 4]).normalized();
     }
+    return sum;
 }
 
 std::array<float, 3> Heightmap::vertexColour(int col, int row) const {
     if (colours_.empty()) return {1.0f, 1.0f, 1.0f};
-    return colourOf(
-        colours_[static_cast<std::size_t>(clampIndex(row, rows_)) * (columns_ + 1) + clampIndex(col, columns_)]);
-}
-
-std::array<float, 3> Heightmap::colourOf(const std::array<unsigned char, 3>& stored) {
+    const std::array<unsigned char, 3>& stored =
+        colours_[static_cast<std::size_t>(clampIndex(row, rows_)) * (columns_ + 1) + clampIndex(col, columns_)];
     return {stored[2] / 255.0f, stored[1] / 255.0f, stored[0] / 255.0f};
 }
 

@@ -68,11 +68,6 @@ private:
     void releaseTiles();
     void fillGrids(const unsigned char* depth, int depthWidth, const unsigned char* colour, int colourWidth);
     struct ShadedVertex;
-    // Normals of the vertices firstCol..lastCol of one grid row, into `normals`.
-    void shadeRow(int row, int firstCol, int lastCol, Vector3* normals) const;
-    static std::array<float, 3> colourOf(const std::array<unsigned char, 3>& stored);
-    // Fills `vertices` with those of rows firstRow..lastRow, every column.
-    void shadeBand(std::vector<ShadedVertex>& vertices, int firstRow, int lastRow) const;
     // `band` holds the vertices of rows firstRow..lastRow, every column.
     void compileTile(int list, const ShadedVertex* band, int firstRow, int lastRow, int firstCol,
                      int lastCol) const;
