@@ -199,16 +199,15 @@ INSTANTIATE_TEST_SUITE_P(Sizes, HeightmapOddSize,
 class HeightmapListVertices : public ::testing::TestWithParam<std::pair<int, int>> {};
 
 TEST_P(HeightmapListVertices, MatchTheVertexComputedAlone) {
-    const int width = GetParam().first;
-    const int height = GetParam().second;
+    const auto [width, height] = GetParam();
     Pictures pictures(width, height);
     unsigned seed = 12345;
-    for (unsigned char& byte : pictures.colour) byte = static_cast<unsigned char>((seed = seed * 1103515245 + 12345) >> 16);
-    for (unsigned char& value : pictures.depth) value = static_cast<unsigned char>((seed = seed * 1103515245 + 12345) >> 16);
+    auto next = [&seed] { return static_cast<unsigned char>((seed = seed * 1103515245 + 12345) >> 16); };
+    for (unsigned char& byte : pictures.colour) byte = next();
+    for (unsigned char& value : pictures.depth) value = next();
     Heightmap terrain;
     pictures.build(terrain);
-    // From above as viewFromAbove, with a margin of one grid step: points on the
-    // border of the view volume may be clipped.
+    // As viewFromAbove, with a margin of one grid step: the border may be clipped.
     testgl::resetState();
     const double q = terrain.cellSize();
     glMatrixMode(GL_PROJECTION);
@@ -217,10 +216,7 @@ TEST_P(HeightmapListVertices, MatchTheVertexComputedAlone) {
     glRotated(-90, 1, 0, 0);
     const GLfloat light[4] = {0.3f, 0.5f, 0.8f, 0.0f};
     glLightfv(GL_LIGHT0, GL_POSITION, light);
-    glEnable(GL_LIGHT0);
-    glEnable(GL_LIGHTING);
-    glEnable(GL_COLOR_MATERIAL);
-    glEnable(GL_NORMALIZE);
+    for (GLenum cap : {GL_LIGHT0, GL_LIGHTING, GL_COLOR_MATERIAL, GL_NORMALIZE}) glEnable(cap);
     constexpr int kFloatsPerVertex = 7;  // window x, y, z and red, green, blue, alpha
     std::vector<GLfloat> buffer(1 << 20);
     auto feedback = [&](auto draw) {
@@ -234,41 +230,33 @@ TEST_P(HeightmapListVertices, MatchTheVertexComputedAlone) {
     const std::vector<GLfloat> tiles = feedback([&] {
         for (int i = 0; i < terrain.tileCount(); ++i) glCallList(static_cast<GLuint>(terrain.firstTileList() + i));
     });
-    // The grid vertex under a window position, and what it gives drawn alone.
-    auto gridVertex = [&](const GLfloat* v) {
-        return std::make_pair(static_cast<int>(std::lround(v[0] / testgl::kWidth * (width + 2) - 1)),
-                              static_cast<int>(std::lround(v[1] / testgl::kHeight * (height + 2) - 1)));
-    };
-    auto alone = [&](int col, int row) {
-        return feedback([&] {
-            const std::array<float, 3> rgb = terrain.vertexColour(col, row);
-            const Vector3 n = terrain.vertexNormal(col, row);
-            glBegin(GL_POINTS);
-            glColor3fv(rgb.data());
-            glNormal3d(n.x, n.y, n.z);
-            glVertex3d(col * q, terrain.heightRows()[row][col], row * q);
-            glEnd();
-        });
-    };
-    std::vector<std::vector<GLfloat>> expected(static_cast<size_t>(width + 1) * (height + 1));
-    size_t checked = 0;
-    for (size_t i = 0; i < tiles.size();) {
+    // Per grid vertex: its feedback as a point, the token first.
+    std::vector<std::vector<GLfloat>> alone(static_cast<size_t>(width + 1) * (height + 1));
+    for (size_t i = 0; i < tiles.size(); i += 2 + 3 * kFloatsPerVertex) {
         ASSERT_EQ(tiles[i], GL_POLYGON_TOKEN);
-        const int count = static_cast<int>(tiles[i + 1]);
-        i += 2;
-        for (int k = 0; k < count; ++k, i += kFloatsPerVertex, ++checked) {
-            const auto [col, row] = gridVertex(&tiles[i]);
+        ASSERT_EQ(tiles[i + 1], 3.0f);
+        for (const GLfloat* v = &tiles[i + 2]; v < &tiles[i + 2 + 3 * kFloatsPerVertex]; v += kFloatsPerVertex) {
+            const int col = static_cast<int>(std::lround(v[0] / testgl::kWidth * (width + 2) - 1));
+            const int row = static_cast<int>(std::lround(v[1] / testgl::kHeight * (height + 2) - 1));
             ASSERT_TRUE(col >= 0 && col <= width && row >= 0 && row <= height);
-            std::vector<GLfloat>& point = expected[static_cast<size_t>(row) * (width + 1) + col];
-            if (point.empty()) point = alone(col, row);
-            ASSERT_EQ(point.size(), 1u + kFloatsPerVertex);  // the point token, then the vertex
+            std::vector<GLfloat>& point = alone[static_cast<size_t>(row) * (width + 1) + col];
+            if (point.empty()) {
+                point = feedback([&] {
+                    const Vector3 n = terrain.vertexNormal(col, row);
+                    glBegin(GL_POINTS);
+                    glColor3fv(terrain.vertexColour(col, row).data());
+                    glNormal3d(n.x, n.y, n.z);
+                    glVertex3d(col * q, terrain.heightRows()[row][col], row * q);
+                    glEnd();
+                });
+            }
+            ASSERT_EQ(point.size(), 1u + kFloatsPerVertex);
             for (int f = 0; f < kFloatsPerVertex; ++f)
-                ASSERT_EQ(tiles[i + f], point[1 + f]) << "vertex " << col << ',' << row << " value " << f;
+                ASSERT_EQ(v[f], point[1 + f]) << "vertex " << col << ',' << row << " value " << f;
         }
     }
-    // Tiles cover the grid: every vertex was recorded.
-    EXPECT_EQ(std::count_if(expected.begin(), expected.end(), [](const auto& p) { return p.empty(); }), 0);
-    EXPECT_GT(checked, expected.size());
+    // The tiles cover the grid: every vertex was recorded.
+    EXPECT_EQ(std::count_if(alone.begin(), alone.end(), [](const auto& p) { return p.empty(); }), 0);
     testgl::resetState();
 }
 
