@@ -52,37 +52,6 @@ KVEL_WIDE_LOOP static void addBlockRow(const T* __restrict row, int fx, int ch, 
     }
 }
 
-// The common blocks, 1 or 2 columns by 1 or 2 rows of one slice, summed
-// straight from the input rows: no row of partial sums to write and read
-// back. Each element adds its block in the same y, x order from 0 (so that a
-// block of -0 gives +0); the block sizes 1, 2 and 4 have exact reciprocals.
-// channels is the template's ch, or any count when ch is 0.
-template <int fx, int fy, int ch, class T>
-KVEL_WIDE_LOOP static void sumSmallBlocks(const T* __restrict upper, const T* __restrict lower, int channels,
-                                          int outW, T* __restrict out) {
-    constexpr float reciprocal = 1.0f / (fx * fy);
-    const int n = ch ? ch : channels;
-    for (int x = 0; x < outW; ++x) {
-        for (int c = 0; c < n; ++c) {
-            const int j = x * fx * n + c;
-            float sum = 0.0f + static_cast<float>(upper[j]);
-            if (fx == 2) sum += static_cast<float>(upper[j + n]);
-            if (fy == 2) sum += static_cast<float>(lower[j]);
-            if (fx == 2 && fy == 2) sum += static_cast<float>(lower[j + n]);
-            out[x * n + c] = toElement<T>(sum * reciprocal);
-        }
-    }
-}
-
-// One output row from its one or two input rows; fx and fy are 1 or 2.
-// Without pairs of columns the channels of a row are one flat run.
-template <int fy, class T>
-static void sumSmallBlockRow(const T* upper, const T* lower, int fx, int ch, int outW, T* out) {
-    if (fx == 1) sumSmallBlocks<1, fy, 1>(upper, lower, 1, outW * ch, out);
-    else if (ch == 1) sumSmallBlocks<2, fy, 1>(upper, lower, 1, outW, out);
-    else sumSmallBlocks<2, fy, 0>(upper, lower, ch, outW, out);
-}
-
 template <class T>
 Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool toNewImage) {
     if (!m_data) return nullptr;
@@ -111,18 +80,7 @@ Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool toNewImage)
     const long long blockSize = static_cast<long long>(fx) * fy * fz * ft;
     const long long blockRows = static_cast<long long>(fy) * fz * ft;
     const RowParts parts(static_cast<long long>(target->m_dim[3]) * outD * outH, blockSize * outRow);
-    const bool smallBlocks = fx <= 2 && fy <= 2 && fz == 1 && ft == 1;
     parts.forEachRange([&](long long firstRow, long long lastRow) {
-        if (smallBlocks) {
-            for (long long r = firstRow; r < lastRow; ++r) {
-                const int y = static_cast<int>(r % outH), slice = static_cast<int>(r / outH);
-                const T* upper = m_data + slice * m_slice_size + y * fy * m_stride;
-                T* out = target->m_data + slice * target->m_slice_size + y * outRow;
-                if (fy == 1) sumSmallBlockRow<1>(upper, upper, fx, ch, outW, out);
-                else sumSmallBlockRow<2>(upper, upper + m_stride, fx, ch, outW, out);
-            }
-            return;
-        }
         std::vector<float> sums(static_cast<std::size_t>(outRow));
         for (long long r = firstRow; r < lastRow; ++r) {
             const int y = static_cast<int>(r % outH), z = static_cast<int>(r / outH % outD);
