@@ -5,9 +5,16 @@
 // the same IEEE operations in the same order (no fused multiply-add), so the
 // results are bit for bit the same; AVX2 only does eight lanes at a time.
 // GCC only: clang cannot clone function templates.
+//
+// Loops that narrow floats to bytes or shorts get a third version for
+// AVX-512 (x86-64-v4), whose truncating moves replace AVX2's mask-and-pack
+// sequence. That level also has fused multiply-add, which GCC would use for
+// a product plus a sum; so only loops without any a * b + c may carry it.
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define KVEL_WIDE_LOOP __attribute__((target_clones("avx2", "default")))
+#define KVEL_NARROWING_LOOP __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define KVEL_WIDE_LOOP
+#define KVEL_NARROWING_LOOP
 #endif

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -80,7 +81,7 @@ class GeometryMatchesElementwise : public ::testing::Test {};
 TYPED_TEST_SUITE(GeometryMatchesElementwise, imagetest::ElementTypes);
 
 TYPED_TEST(GeometryMatchesElementwise, Downsample) {
-    const int factors[][4] = {{1, 1, 1, 1}, {2, 1, 1, 1}, {2, 2, 1, 1}, {3, 2, 2, 1}, {1, 1, 3, 2}};
+    const int factors[][4] = {{1, 1, 1, 1}, {2, 1, 1, 1}, {1, 2, 1, 1}, {2, 2, 1, 1}, {3, 2, 2, 1}, {1, 1, 3, 2}};
     for (const Extents& e : kShapes) {
         for (const auto& f : factors) {
             auto src = patterned<TypeParam>(e);
@@ -165,6 +166,18 @@ TEST(Downsample, TinyMeansMatchDivisionBitForBit) {
         auto expected = referenceDownsample(image, f, f, 1, 1);
         std::unique_ptr<Image> fast(image.downsample(f, f, 1, 1, true));
         EXPECT_TRUE(imagetest::sameElements(*fast, *expected)) << f;
+    }
+}
+
+// Sums start from +0: a block of -0 has the mean +0.
+TEST(Downsample, BlocksOfNegativeZeroMeanPositiveZero) {
+    ImageBase<float> image;
+    image.m_verbose = 0;
+    image.init(9, 6, 2, 1, 3);
+    for (int i = 0; i < image.m_image_size; ++i) image.data()[i] = i % 7 ? -0.0f : -1.5f;
+    for (const auto& f : {std::array<int, 3>{1, 1, 1}, {2, 1, 1}, {1, 2, 1}, {2, 2, 1}, {2, 2, 2}}) {
+        std::unique_ptr<Image> fast(image.downsample(f[0], f[1], f[2], 1, true));
+        EXPECT_TRUE(imagetest::sameElements(*fast, *referenceDownsample(image, f[0], f[1], f[2], 1))) << f[0] << f[1] << f[2];
     }
 }
 
