@@ -8,8 +8,8 @@
 //
 // Loops that narrow floats to bytes or shorts get a third version for
 // AVX-512 (x86-64-v4), whose truncating moves replace AVX2's mask-and-pack
-// sequence. That level also has fused multiply-add, which GCC would use for
-// a product plus a sum; so only loops without any a * b + c may carry it.
+// sequence. That level also has fused multiply-add; the library is built
+// with -ffp-contract=off, so the compiler never fuses a product and a sum.
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define KVEL_WIDE_LOOP __attribute__((target_clones("avx2", "default")))
