@@ -12,6 +12,7 @@
 #include "scene/finish.h"
 #include "scene/viewpoint.h"
 #include "world/fonts.h"
+#include "world/frustum.h"
 #include "world/heightmap.h"
 #include "world/radar.h"
 
@@ -60,6 +61,7 @@ constexpr double kScoreListPlayerY = 0.85;
 constexpr double kScoreListLine = 0.05;
 
 bool terrainCulling = true;
+bool terrainOnly = false;
 
 // Every tile, whether in range or not: the comparison that shows what the
 // tile tree saves.
@@ -81,6 +83,30 @@ void printNumber(int number, double x, double y) {
     printText(digits.str(), x, y);
 }
 
+// The object whose list runs last in a full draw (bullets have no model): it
+// leaves the current normal that lights the score label's raster position.
+const tide::mrObject* lastModelDrawn() {
+    if (!finishes.empty()) return finishes.back();
+    if (!balls.empty()) return balls.back();
+    if (!enemies.empty()) return enemies.back();
+    return nullptr;
+}
+
+// An object wholly outside the view volume reaches no pixel and is left out,
+// all but the last model, so that the overlay is lit as after a full draw.
+// The player's own vessel is the camera and is not drawn.
+void drawObjects() {
+    const tide::Frustum view = tide::Frustum::current();
+    const tide::mrObject* last = lastModelDrawn();
+    const auto drawIfSeen = [&view, last](tide::mrObject* object) {
+        if (object == last || view.mayShow(object->getPosition(), object->drawnReach())) object->draw();
+    };
+    for (tide::submarine* e : enemies) drawIfSeen(e);
+    for (tide::ball* b : balls) drawIfSeen(b);
+    for (tide::bullet* b : bullets) drawIfSeen(b);
+    for (tide::Finish* f : finishes) drawIfSeen(f);
+}
+
 void drawScene() {
     glPushMatrix();
     glMatrixMode(GL_PROJECTION);
@@ -98,11 +124,7 @@ void drawScene() {
             drawAllTiles();
         }
     }
-    // The player's own vessel is the camera and is not drawn.
-    for (tide::submarine* e : enemies) e->draw();
-    for (tide::ball* b : balls) b->draw();
-    for (tide::bullet* b : bullets) b->draw();
-    for (tide::Finish* f : finishes) f->draw();
+    if (!terrainOnly) drawObjects();
     glPopMatrix();
 }
 
@@ -159,10 +181,12 @@ void drawOverlay() {
 void drawFrame() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     drawScene();
-    drawOverlay();
+    if (!terrainOnly) drawOverlay();
 }
 
 void setTerrainCulling(bool on) { terrainCulling = on; }
+
+void setTerrainOnly(bool on) { terrainOnly = on; }
 
 void display() {
     drawFrame();

@@ -12,5 +12,9 @@ void drawFrame();
 // drawn. Off: all of them, for measuring what the culling saves.
 void setTerrainCulling(bool on);
 
+// On: a frame is the clear, the camera and the terrain alone, without objects
+// and overlay: the bare cost the whole frame is measured against. Off: the default.
+void setTerrainOnly(bool on);
+
 // Overlay coordinates span x 0..kOverlayWidth and y 0..1 over the whole window.
 constexpr double kOverlayWidth = 1.333333;

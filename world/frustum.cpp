@@ -56,4 +56,11 @@ bool Frustum::mayShow(const double low[3], const double high[3]) const {
     return true;
 }
 
+bool Frustum::mayShow(const Vector3& centre, double radius) const {
+    for (const double* plane : planes) {
+        if (centre.dot(plane[0], plane[1], plane[2]) + plane[3] + radius < -kMargin) return false;
+    }
+    return true;
+}
+
 }  // namespace tide

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "game/vector3.h"
+
 namespace tide {
 
 // The view volume OpenGL clips to, taken from its current projection and
@@ -11,6 +13,8 @@ public:
     // False only when the box lies wholly outside one of the planes: then
     // nothing drawn inside it can reach a pixel.
     bool mayShow(const double low[3], const double high[3]) const;
+    // The same for a sphere.
+    bool mayShow(const Vector3& centre, double radius) const;
 
 private:
     // a x + b y + c z + d >= 0 inside; (a, b, c) of unit length.
