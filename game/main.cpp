@@ -120,7 +120,10 @@ int main(int argc, char** argv) {
     glutIdleFunc(idle);
     glutKeyboardFunc(keyboard);
 
-    if (!options.culling) setTerrainCulling(false);
+    if (!options.culling) {
+        setTerrainCulling(false);
+        setObjectCulling(false);
+    }
     if (options.terrainOnly) setTerrainOnly(true);
     const bool wantsScreenshot = !options.screenshotPath.empty();
     if (wantsScreenshot) glutDisplayFunc(displayAndKeep);

@@ -61,6 +61,7 @@ constexpr double kScoreListPlayerY = 0.85;
 constexpr double kScoreListLine = 0.05;
 
 bool terrainCulling = true;
+bool objectCulling = true;
 bool terrainOnly = false;
 
 // Every tile, whether in range or not: the comparison that shows what the
@@ -99,7 +100,9 @@ void drawObjects() {
     const tide::Frustum view = tide::Frustum::current();
     const tide::mrObject* last = lastModelDrawn();
     const auto drawIfSeen = [&view, last](tide::mrObject* object) {
-        if (object == last || view.mayShow(object->getPosition(), object->drawnReach())) object->draw();
+        if (!objectCulling || object == last || view.mayShow(object->getPosition(), object->drawnReach())) {
+            object->draw();
+        }
     };
     for (tide::submarine* e : enemies) drawIfSeen(e);
     for (tide::ball* b : balls) drawIfSeen(b);
@@ -185,6 +188,8 @@ void drawFrame() {
 }
 
 void setTerrainCulling(bool on) { terrainCulling = on; }
+
+void setObjectCulling(bool on) { objectCulling = on; }
 
 void setTerrainOnly(bool on) { terrainOnly = on; }
 
