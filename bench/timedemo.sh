@@ -20,7 +20,9 @@ rounds=${3:-3}
 other=${4:+$(realpath "$4")}
 
 if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$binary" "$frames" "$rounds" ${other:+"$other"}
+    # A random first display number keeps runs of several people off each other's server.
+    exec xvfb-run -a -n $((200 + RANDOM % 600)) -s "-screen 0 1024x768x24 -noreset" \
+        "$0" "$binary" "$frames" "$rounds" ${other:+"$other"}
 fi
 
 cd "$root/data"
@@ -30,7 +32,10 @@ trap 'rm -f "$results"' EXIT
 run() {  # run LABEL BINARY [OPTIONS...]: one timedemo, its figures kept under LABEL
     local label=$1 program=$2 report
     shift 2
-    report=$("$program" --timedemo "$frames" "$@" | grep '^timedemo:')
+    if ! report=$("$program" --timedemo "$frames" "$@" | grep '^timedemo:'); then
+        echo "$label: the run failed, left out" >&2
+        return
+    fi
     echo "$report" | awk -v label="$label" '
         / frames per second/ { for (i = 1; i <= NF; ++i) if ($i == "frames" && $(i + 1) == "per") fps = $(i - 1) }
         /frame drawing/ { for (i = 1; i <= NF; ++i) { if ($i == "drawing") draw = $(i + 1); if ($i == "it") main = $(i + 1) } }
