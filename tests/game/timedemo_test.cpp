@@ -17,17 +17,13 @@ TEST(Timedemo, ReportGivesFramesPerSecondAndMeanMillisecondsPerFrame) {
               "timedemo: 400 frames in 8.000 s, 50.0 frames per second (terrain culling on)\n"
               "timedemo: world step 0.500 ms, frame drawing 15.000 ms, of it 5.000 ms on the main thread (means "
               "per frame)\n");
-    std::ostringstream bare;
-    printTimedemoReport(bare, totals, true, true);
-    EXPECT_EQ(bare.str().substr(0, bare.str().find('\n')),
-              "timedemo: 400 frames in 8.000 s, 50.0 frames per second (terrain culling on, terrain only)");
 }
 
 TEST(Timedemo, ReportOfARunCutShortDividesByNothing) {
     std::ostringstream out;
-    printTimedemoReport(out, TimedemoTotals(), false, false);
+    printTimedemoReport(out, TimedemoTotals(), false, true);
     EXPECT_EQ(out.str(),
-              "timedemo: 0 frames in 0.000 s, 0.0 frames per second (terrain culling off)\n"
+              "timedemo: 0 frames in 0.000 s, 0.0 frames per second (terrain culling off, terrain only)\n"
               "timedemo: world step 0.000 ms, frame drawing 0.000 ms, of it 0.000 ms on the main thread (means "
               "per frame)\n");
 }

@@ -355,13 +355,14 @@ TEST_F(FrameTest, LeavingOutObjectsOutsideTheViewChangesNoPixel) {
     }
     std::mt19937 random(5);
     std::uniform_real_distribution<double> x(0, 80), y(1, 14), z(0, 40), turn(0, 360);
-    for (int i = 0; i < 60; ++i) {
-        balls.push_back(new tide::ball(Vector3(x(random), y(random), z(random)), Vector3(1, 0, 0), i * 4, &balls));
-    }
-    for (int i = 0; i < 6; ++i) {
-        auto* e = new tide::enemy(Vector3(x(random), y(random), z(random)), Vector3(1, 0, 0), 100 + i);
-        e->turnBy(turn(random));
-        enemies.push_back(e);
+    for (int i = 0; i < 66; ++i) {
+        const Vector3 at(x(random), y(random), z(random));
+        if (i % 11 > 0) {
+            balls.push_back(new tide::ball(at, Vector3(1, 0, 0), i * 3, &balls));
+        } else {
+            enemies.push_back(new tide::enemy(at, Vector3(1, 0, 0), 100 + i));
+            enemies.back()->turnBy(turn(random));
+        }
     }
     for (tide::ball* b : carried) b->compile();
     for (tide::ball* b : balls) b->compile();
