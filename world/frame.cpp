@@ -2,6 +2,9 @@
 
 #include <GL/freeglut.h>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
 #include <sstream>
 #include <string>
 
@@ -93,14 +96,38 @@ const tide::mrObject* lastModelDrawn() {
     return nullptr;
 }
 
-// An object wholly outside the view volume reaches no pixel and is left out,
-// all but the last model, so that the overlay is lit as after a full draw.
-// The player's own vessel is the camera and is not drawn.
+// How far ahead of the eye the fog leaves less than 2^-30 of a colour: every
+// fragment beyond rounds to the fog colour itself, just as the background
+// (cleared to the same colour) and everything behind it do. Infinite when
+// there is no such fog.
+double depthOfOpaqueFog() {
+    GLint mode = 0;
+    GLfloat density = 0.0f;
+    GLfloat fog[4] = {0, 0, 0, 0};
+    GLfloat clear[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_FOG_MODE, &mode);
+    glGetFloatv(GL_FOG_DENSITY, &density);
+    glGetFloatv(GL_FOG_COLOR, fog);
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    const bool fogIsBackground = std::equal(fog, fog + 4, clear);
+    if (!glIsEnabled(GL_FOG) || mode != GL_EXP2 || !(density > 0.0f) || !fogIsBackground) {
+        return std::numeric_limits<double>::infinity();
+    }
+    return std::sqrt(30.0 * std::log(2.0)) / density;
+}
+
+// An object wholly outside the view volume or wholly within the opaque fog
+// changes no pixel and is left out, all but the last model, so that the
+// overlay is lit as after a full draw. The player's own vessel is the camera
+// and is not drawn.
 void drawObjects() {
     const tide::Frustum view = tide::Frustum::current();
+    const double fogDepth = depthOfOpaqueFog();
     const tide::mrObject* last = lastModelDrawn();
-    const auto drawIfSeen = [&view, last](tide::mrObject* object) {
-        if (!objectCulling || object == last || view.mayShow(object->getPosition(), object->drawnReach())) {
+    const auto drawIfSeen = [&view, fogDepth, last](tide::mrObject* object) {
+        const Vector3 at = object->getPosition();
+        const double reach = object->drawnReach();
+        if (!objectCulling || object == last || (view.mayShow(at, reach) && !view.beyondDepth(at, reach, fogDepth))) {
             object->draw();
         }
     };
