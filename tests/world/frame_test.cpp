@@ -319,7 +319,7 @@ TEST_F(FrameTest, WithoutCullingEveryTileIsDrawnEvenOutOfRange) {
 // game's fog, with enemies (their backs, where the ship's cone and the chain of
 // balls are, turned inwards) swept from just inside to well beyond the right
 // edge of the view and balls beyond the left one, high above the valley, then
-// a crowd all round it. The light comes
+// a crowd all round it, near, in the fog and beyond where it is opaque. The light comes
 // from the viewer's side, so that the normal the objects leave, which lights
 // the overlay's text, shows in the score label.
 TEST_F(FrameTest, LeavingOutObjectsOutsideTheViewChangesNoPixel) {
