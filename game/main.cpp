@@ -1,5 +1,6 @@
 #include <GL/freeglut.h>
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +30,11 @@
 #include "world/radar.h"
 
 int main(int argc, char** argv) {
+    // The software renderer bins each frame's geometry into 64 KiB blocks and
+    // frees them once the frame is drawn. Left at the top of the heap, glibc
+    // would hand them back to the system, and every frame would fault a few
+    // megabytes in again.
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
     GameOptions options;
     std::string optionError;
     switch (parseOptions(argc, argv, options, optionError)) {
@@ -114,14 +120,18 @@ int main(int argc, char** argv) {
     glutIdleFunc(idle);
     glutKeyboardFunc(keyboard);
 
-    if (!options.culling) setTerrainCulling(false);
+    if (!options.culling) {
+        setTerrainCulling(false);
+        setObjectCulling(false);
+    }
+    if (options.terrainOnly) setTerrainOnly(true);
     const bool wantsScreenshot = !options.screenshotPath.empty();
     if (wantsScreenshot) glutDisplayFunc(displayAndKeep);
     if (options.timedemoFrames > 0) startTimedemo(options.timedemoFrames, wantsScreenshot);
 
     glutMainLoop();
     if (options.timedemoFrames > 0) {
-        printTimedemoReport(std::cout, timedemoTotals(), options.culling);
+        printTimedemoReport(std::cout, timedemoTotals(), options.culling, options.terrainOnly);
     } else {
         std::cout << "normal exit" << std::endl;
     }

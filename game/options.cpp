@@ -43,6 +43,10 @@ OptionsStatus parseOptions(int argc, const char* const* argv, GameOptions& optio
             options.culling = false;
             continue;
         }
+        if (option == "--terrain-only") {
+            options.terrainOnly = true;
+            continue;
+        }
         bool glutValue = false;
         if (isGlutOption(option, glutValue)) {
             if (glutValue && i + 1 >= argc) {
@@ -107,7 +111,9 @@ std::string usageText(const std::string& program) {
            "  --help               show this text and exit\n"
            "  --timedemo N         run N frames with a fixed 16 ms step, print frames per\n"
            "                       second and the mean world-step and drawing times, exit\n"
-           "  --no-culling         draw every terrain tile, not only those near and ahead\n"
+           "  --no-culling         draw every terrain tile and object, not only those in view\n"
+           "  --terrain-only       draw the terrain alone, without objects and overlay: the\n"
+           "                       bare frame a --timedemo of the whole one compares with\n"
            "  --screenshot F.bmp   save the last drawn frame as a 24-bit BMP when the game ends\n"
            "  --seed S             seed the random generator with S (0 to 4294967295)\n"
            "                       instead of the clock, so a run can be repeated\n"

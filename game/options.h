@@ -10,7 +10,8 @@ struct GameOptions {
     std::string screenshotPath;    // --screenshot FILE.bmp; empty means none
     bool seedGiven = false;        // --seed S
     unsigned seed = 0;
-    bool culling = true;           // --no-culling draws every terrain tile
+    bool culling = true;           // --no-culling draws every terrain tile and object
+    bool terrainOnly = false;      // --terrain-only draws the terrain tiles and nothing else
     std::string dataDir;           // --data DIR; empty means the working directory
     // GLUT's own options (-display, -geometry, ...) with their values, in
     // order, for glutInit after the program name.

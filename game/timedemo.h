@@ -9,6 +9,9 @@ struct TimedemoTotals {
     double seconds = 0;      // wall time from the first step to the last frame shown
     double stepSeconds = 0;  // world steps
     double drawSeconds = 0;  // frame drawing, finished by the renderer
+    // The drawing thread's own processor time in it: the renderer's other
+    // threads and waiting for them are not counted, nor are other programs.
+    double drawCpuSeconds = 0;
 };
 
 constexpr unsigned kTimedemoStepMs = 16;
@@ -22,4 +25,6 @@ void startTimedemo(long frames, bool keepLastFrame);
 const TimedemoTotals& timedemoTotals();
 
 // Frames per second and the mean world-step and drawing milliseconds.
-void printTimedemoReport(std::ostream& out, const TimedemoTotals& totals, bool culling);
+// The parenthesis names how the frames were drawn: culling on or off, and
+// whether they showed the terrain only.
+void printTimedemoReport(std::ostream& out, const TimedemoTotals& totals, bool culling, bool terrainOnly);

@@ -28,6 +28,8 @@ void ball::reset() {
 
 void ball::compile() { compileComposite(); }
 
+double ball::drawnReach() const { return scaledReach(model->placedReach(Sphere::kRadius)); }
+
 collisionTransporter ball::collide(collisionTransporter own, collisionTransporter other) {
     switch (other.owner->getKind()) {
         case kKindBullet:

@@ -21,6 +21,7 @@ public:
     void reset() override;
     void compile() override;
     collisionTransporter collide(collisionTransporter own, collisionTransporter other) override;
+    double drawnReach() const override;
 
     // Back to the start position and to the end of the world's ball list.
     void returnHome();

@@ -12,6 +12,9 @@ namespace tide {
 // Faces marked translucent go into the blended list, the others into listId.
 class Cuboid : public rObject {
 public:
+    // Half the unit cube's diagonal: no corner lies farther from its centre.
+    static constexpr double kReach = 0.8660254037844387;
+
     Cuboid();
 
     void compile() override;

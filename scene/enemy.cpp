@@ -41,6 +41,10 @@ void enemy::compile() {
     compileComposite([this] { drawCarried(); });
 }
 
+double enemy::drawnReach() const {
+    return scaledReach(std::max(model->placedReach(model->reach()), carriedReach()));
+}
+
 void enemy::onTaken(mrObject* thing) {
     if (thing == target) target = nullptr;
 }

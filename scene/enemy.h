@@ -19,6 +19,7 @@ public:
     // The model with the carried chain trailing behind it.
     void compile() override;
     void onTaken(mrObject* thing) override;
+    double drawnReach() const override;
 
     // Steers for one time step; false when there is no target.
     bool step(unsigned dt);

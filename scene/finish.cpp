@@ -23,6 +23,8 @@ void Finish::reset() { kind = kKindFinish; }
 
 void Finish::compile() { compileComposite(); }
 
+double Finish::drawnReach() const { return scaledReach(model->placedReach(Cuboid::kReach)); }
+
 collisionTransporter Finish::collide(collisionTransporter own, collisionTransporter other) {
     const int otherKind = other.owner->getKind();
     if (otherKind >= 1 && otherKind <= kKindFinish) return own;

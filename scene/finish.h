@@ -18,6 +18,7 @@ public:
     void reset() override;
     void compile() override;
     collisionTransporter collide(collisionTransporter own, collisionTransporter other) override;
+    double drawnReach() const override;
 
 private:
     std::unique_ptr<Cuboid> model;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace tide {
 
@@ -35,6 +36,8 @@ mrObject::mrObject(Vector3 p, Vector3 d, double r)
     radius = r;
     maxSpeed = 0.0;
 }
+
+double mrObject::drawnReach() const { return std::numeric_limits<double>::infinity(); }
 
 collisionTransporter mrObject::collide(collisionTransporter own, collisionTransporter) {
     // The empty record, still naming its owner: a null owner would tell the

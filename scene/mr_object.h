@@ -18,6 +18,11 @@ public:
 
     void reset() override {}
     virtual collisionTransporter collide(collisionTransporter own, collisionTransporter other);
+    // How far from its position anything draw() shows can lie (an mrObject is
+    // placed by its position and heading alone), so that the frame can leave
+    // out objects outside the view. A model of unknown size reaches
+    // everywhere and is always drawn.
+    virtual double drawnReach() const;
 
     Vector3 getPosition() const { return position; }
     Vector3 getPreviousPosition() const { return previousPosition; }

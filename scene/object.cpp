@@ -2,6 +2,9 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace tide {
 
 namespace {
@@ -12,6 +15,8 @@ void rotate(const double r[4]) {
     if (r[0] == 0.0 || (r[1] == 0.0 && r[2] == 0.0 && r[3] == 0.0)) return;
     glRotated(r[0], r[1], r[2], r[3]);
 }
+
+double largestOf(const double s[3]) { return std::max({std::fabs(s[0]), std::fabs(s[1]), std::fabs(s[2])}); }
 
 void assign(double* target, double a, double b, double c) {
     target[0] = a;
@@ -154,5 +159,13 @@ void rObject::setColourAll(double r, double g, double b, double a) {
 }
 
 Object* rObject::childAt(unsigned i) { return i < children.size() ? children[i] : nullptr; }
+
+double rObject::scaledReach(double listReach) const { return largestOf(innerScale) * listReach; }
+
+double rObject::placedReach(double listReach) const {
+    const double offset = std::sqrt(translation[0] * translation[0] + translation[1] * translation[1] +
+                                    translation[2] * translation[2]);
+    return largestOf(outerScale) * (offset + scaledReach(listReach));
+}
 
 }  // namespace tide

@@ -70,6 +70,14 @@ public:
 
     Object* childAt(unsigned i);
 
+    // How far from this object's origin its drawing reaches when every point
+    // of its list lies within listReach of the list's origin: the inner scale
+    // applied; rotations keep lengths.
+    double scaledReach(double listReach) const;
+    // The same about the origin of the space draw() is called in, the whole
+    // placement applied.
+    double placedReach(double listReach) const;
+
 private:
     void drawList(int list);
 };

@@ -12,6 +12,8 @@ public:
     double size;
 
     explicit Ship(double size);
+    // The cone's tip at +0.5 size is the model's farthest point from its origin.
+    double reach() const { return 0.5 * size; }
 
     void compile() override;
 };

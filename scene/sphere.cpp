@@ -15,7 +15,7 @@ void Sphere::compile() {
     for (int list : {listId, blendListId}) {
         glPushMatrix();
         glNewList(static_cast<GLuint>(list), GL_COMPILE);
-        gluSphere(quadric, 1.0, 16, 16);
+        gluSphere(quadric, kRadius, 16, 16);
         glEndList();
         glPopMatrix();
     }

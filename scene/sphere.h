@@ -10,6 +10,8 @@ namespace tide {
 // blended list.
 class Sphere : public rObject {
 public:
+    static constexpr double kRadius = 1.0;
+
     GLUquadric* quadric;  // owned
 
     Sphere();

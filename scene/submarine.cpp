@@ -80,6 +80,16 @@ void submarine::drawCarried() {
     glPopMatrix();
 }
 
+double submarine::carriedReach() const {
+    double along = std::fabs(kChainGap - radius);
+    double reach = 0.0;
+    for (const ball* b : carried) {
+        along += 2 * b->getRadius() + kChainGap;
+        reach = std::max(reach, along + b->drawnReach());
+    }
+    return reach;
+}
+
 collisionTransporter submarine::collide(collisionTransporter own, collisionTransporter other) {
     switch (other.owner->getKind()) {
         case kKindBullet:

@@ -38,6 +38,8 @@ public:
     void drawScoreLabel(double x, double y);
     // The chain in a row behind the vessel, first taken nearest.
     void drawCarried();
+    // How far from the vessel's origin the chain drawCarried() draws reaches.
+    double carriedReach() const;
 
     int carriedCount() const { return static_cast<int>(carried.size()); }
     // Walks the chain; a position rather than an iterator, so taking a ball

@@ -2,6 +2,9 @@
 
 #include <GL/freeglut.h>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
 #include <sstream>
 #include <string>
 
@@ -12,6 +15,7 @@
 #include "scene/finish.h"
 #include "scene/viewpoint.h"
 #include "world/fonts.h"
+#include "world/frustum.h"
 #include "world/heightmap.h"
 #include "world/radar.h"
 
@@ -60,6 +64,8 @@ constexpr double kScoreListPlayerY = 0.85;
 constexpr double kScoreListLine = 0.05;
 
 bool terrainCulling = true;
+bool objectCulling = true;
+bool terrainOnly = false;
 
 // Every tile, whether in range or not: the comparison that shows what the
 // tile tree saves.
@@ -81,6 +87,56 @@ void printNumber(int number, double x, double y) {
     printText(digits.str(), x, y);
 }
 
+// The object whose list runs last in a full draw (bullets have no model): it
+// leaves the current normal that lights the score label's raster position.
+const tide::mrObject* lastModelDrawn() {
+    if (!finishes.empty()) return finishes.back();
+    if (!balls.empty()) return balls.back();
+    if (!enemies.empty()) return enemies.back();
+    return nullptr;
+}
+
+// How far ahead of the eye the fog leaves less than 2^-30 of a colour: every
+// fragment beyond rounds to the fog colour itself, just as the background
+// (cleared to the same colour) and everything behind it do. Infinite when
+// there is no such fog.
+double depthOfOpaqueFog() {
+    GLint mode = 0;
+    GLfloat density = 0.0f;
+    GLfloat fog[4] = {0, 0, 0, 0};
+    GLfloat clear[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_FOG_MODE, &mode);
+    glGetFloatv(GL_FOG_DENSITY, &density);
+    glGetFloatv(GL_FOG_COLOR, fog);
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    const bool fogIsBackground = std::equal(fog, fog + 4, clear);
+    if (!glIsEnabled(GL_FOG) || mode != GL_EXP2 || !(density > 0.0f) || !fogIsBackground) {
+        return std::numeric_limits<double>::infinity();
+    }
+    return std::sqrt(30.0 * std::log(2.0)) / density;
+}
+
+// An object wholly outside the view volume or wholly within the opaque fog
+// changes no pixel and is left out, all but the last model, so that the
+// overlay is lit as after a full draw. The player's own vessel is the camera
+// and is not drawn.
+void drawObjects() {
+    const tide::Frustum view = tide::Frustum::current();
+    const double fogDepth = depthOfOpaqueFog();
+    const tide::mrObject* last = lastModelDrawn();
+    const auto drawIfSeen = [&view, fogDepth, last](tide::mrObject* object) {
+        const Vector3 at = object->getPosition();
+        const double reach = object->drawnReach();
+        if (!objectCulling || object == last || (view.mayShow(at, reach) && !view.beyondDepth(at, reach, fogDepth))) {
+            object->draw();
+        }
+    };
+    for (tide::submarine* e : enemies) drawIfSeen(e);
+    for (tide::ball* b : balls) drawIfSeen(b);
+    for (tide::bullet* b : bullets) drawIfSeen(b);
+    for (tide::Finish* f : finishes) drawIfSeen(f);
+}
+
 void drawScene() {
     glPushMatrix();
     glMatrixMode(GL_PROJECTION);
@@ -98,11 +154,7 @@ void drawScene() {
             drawAllTiles();
         }
     }
-    // The player's own vessel is the camera and is not drawn.
-    for (tide::submarine* e : enemies) e->draw();
-    for (tide::ball* b : balls) b->draw();
-    for (tide::bullet* b : bullets) b->draw();
-    for (tide::Finish* f : finishes) f->draw();
+    if (!terrainOnly) drawObjects();
     glPopMatrix();
 }
 
@@ -159,10 +211,14 @@ void drawOverlay() {
 void drawFrame() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     drawScene();
-    drawOverlay();
+    if (!terrainOnly) drawOverlay();
 }
 
 void setTerrainCulling(bool on) { terrainCulling = on; }
+
+void setObjectCulling(bool on) { objectCulling = on; }
+
+void setTerrainOnly(bool on) { terrainOnly = on; }
 
 void display() {
     drawFrame();

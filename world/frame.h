@@ -12,5 +12,13 @@ void drawFrame();
 // drawn. Off: all of them, for measuring what the culling saves.
 void setTerrainCulling(bool on);
 
+// On (the default): objects wholly outside the view volume are left out. Off:
+// every object is drawn, the reference for the picture the culling must not change.
+void setObjectCulling(bool on);
+
+// On: a frame is the clear, the camera and the terrain alone, without objects
+// and overlay: the bare cost the whole frame is measured against. Off: the default.
+void setTerrainOnly(bool on);
+
 // Overlay coordinates span x 0..kOverlayWidth and y 0..1 over the whole window.
 constexpr double kOverlayWidth = 1.333333;

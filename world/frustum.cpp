@@ -30,6 +30,12 @@ Frustum Frustum::current() {
     }
     // Inside means -w <= x, y, z <= w: the planes w + x, w - x, and so on.
     Frustum f;
+    // The eye looks along its -z.
+    const double rowLength = std::sqrt(modelView[2] * modelView[2] + modelView[6] * modelView[6] +
+                                       modelView[10] * modelView[10]);
+    if (rowLength > 0.0) {
+        for (int col = 0; col < 4; ++col) f.ahead[col] = -modelView[col * 4 + 2] / rowLength;
+    }
     for (int axis = 0; axis < 3; ++axis) {
         for (int side = 0; side < 2; ++side) {
             double* plane = f.planes[2 * axis + side];
@@ -54,6 +60,17 @@ bool Frustum::mayShow(const double low[3], const double high[3]) const {
         if (reach < -kMargin) return false;
     }
     return true;
+}
+
+bool Frustum::mayShow(const Vector3& centre, double radius) const {
+    for (const double* plane : planes) {
+        if (centre.dot(plane[0], plane[1], plane[2]) + plane[3] + radius < -kMargin) return false;
+    }
+    return true;
+}
+
+bool Frustum::beyondDepth(const Vector3& centre, double radius, double depth) const {
+    return centre.dot(ahead[0], ahead[1], ahead[2]) + ahead[3] - radius > depth + kMargin;
 }
 
 }  // namespace tide

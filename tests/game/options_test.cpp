@@ -31,16 +31,19 @@ TEST(Options, NoOptionsMeansPlainPlay) {
     EXPECT_TRUE(p.options.screenshotPath.empty());
     EXPECT_FALSE(p.options.seedGiven);
     EXPECT_TRUE(p.options.culling);
+    EXPECT_FALSE(p.options.terrainOnly);
 }
 
 TEST(Options, AllOptionsTogether) {
-    const Parsed p = parse({"--timedemo", "2000", "--screenshot", "shot.bmp", "--seed", "42", "--no-culling"});
+    const Parsed p = parse({"--timedemo", "2000", "--screenshot", "shot.bmp", "--seed", "42", "--no-culling",
+                               "--terrain-only"});
     ASSERT_EQ(p.status, OptionsStatus::Play) << p.error;
     EXPECT_EQ(p.options.timedemoFrames, 2000);
     EXPECT_EQ(p.options.screenshotPath, "shot.bmp");
     EXPECT_TRUE(p.options.seedGiven);
     EXPECT_EQ(p.options.seed, 42u);
     EXPECT_FALSE(p.options.culling);
+    EXPECT_TRUE(p.options.terrainOnly);
 }
 
 TEST(Options, HelpAsksForTheUsageWhereverItStands) {
@@ -107,7 +110,7 @@ TEST(Options, DataFolder) {
 TEST(Options, UsageNamesEveryOption) {
     const std::string usage = usageText("valley");
     EXPECT_EQ(usage.rfind("usage: valley", 0), 0u);
-    for (const char* option : {"--help", "--timedemo N", "--no-culling", "--screenshot", "--seed S", "--data DIR",
+    for (const char* option : {"--help", "--timedemo N", "--no-culling", "--terrain-only", "--screenshot", "--seed S", "--data DIR",
                                "-display NAME", "-geometry"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }

@@ -7,16 +7,22 @@
 #include <cmath>
 #include <deque>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "game/gl_setup.h"
 #include "game/state.h"
 #include "scene/ball.h"
+#include "scene/enemy.h"
+#include "scene/finish.h"
 #include "scene/viewpoint.h"
 #include "support/gl_context.h"
+#include "support/test_world.h"
 #include "world/font_glyphs.h"
 #include "world/fonts.h"
 #include "world/heightmap.h"
+#include "world/light.h"
 #include "world/radar.h"
 
 using testgl::Rgb;
@@ -100,6 +106,7 @@ protected:
         showHelp = false;
         showScoreList = false;
         setTerrainCulling(true);
+        setObjectCulling(true);
     }
 
     // The same texts drawn by a font of the test's own, straight at their places.
@@ -306,4 +313,84 @@ TEST_F(FrameTest, WithoutCullingEveryTileIsDrawnEvenOutOfRange) {
     drawFrame();
     const std::vector<Rgb> all = testgl::readPixels(0, 40, testgl::kWidth, 160);
     EXPECT_GT(std::count_if(all.begin(), all.end(), lit), 10000);
+}
+
+// Leaving out the objects outside the view volume must not change a pixel: the
+// game's fog, with enemies (their backs, where the ship's cone and the chain of
+// balls are, turned inwards) swept from just inside to well beyond the right
+// edge of the view and balls beyond the left one, high above the valley, then
+// a crowd all round it, near, in the fog and beyond where it is opaque. The light comes
+// from the viewer's side, so that the normal the objects leave, which lights
+// the overlay's text, shows in the score label.
+TEST_F(FrameTest, LeavingOutObjectsOutsideTheViewChangesNoPixel) {
+    const auto valley = testworld::InstalledTerrain::shippedValley(GAME_DATA_DIR);
+    if (!valley) GTEST_SKIP() << "the shipped valley pictures are missing";
+    initGlState();
+    tide::Light::setUpSceneLight();
+    const GLfloat fromTheViewer[4] = {0.3f, 0.6f, 1.0f, 0.0f};
+    glLightfv(GL_LIGHT0, GL_POSITION, fromTheViewer);
+    showTerrain = true;
+    showScoreList = true;
+
+    // Looking along +x, the view's right (side 1, world +z) and left (side -1)
+    // edges lie 1.3333 units across per unit ahead.
+    const Vector3 eye(5, 40, 20);
+    const double across = 1.3333;
+    const auto inwards = [across](int side) { return Vector3(across, 0, -side).normalized(); };
+    const auto beyondTheEdge = [&](int side, double ahead, double beyond, double height) {
+        return Vector3(eye.x + ahead, eye.y + height, eye.z + side * across * ahead) - inwards(side) * beyond;
+    };
+    std::vector<tide::ball*> carried;
+    for (int i = 0; i < 24; ++i) {
+        // Chains on odd ones; the bare ships' cones and rings near the edge.
+        const double beyond = i % 2 == 1 ? 0.03 * i : 0.36 + 0.012 * i;
+        auto* e = new tide::enemy(beyondTheEdge(1, 1.5 + 0.3 * i, beyond, -0.3), inwards(1) * -1.0, i);
+        for (int n = 0; i % 2 == 1 && n < i / 3; ++n) {
+            carried.push_back(new tide::ball(Vector3(0, 0, 0), Vector3(1, 0, 0), 240, &balls));
+            e->take(carried.back());
+        }
+        enemies.push_back(e);
+        balls.push_back(new tide::ball(beyondTheEdge(-1, 2.0, 0.0035 * i - 0.005, 0.16 * (i - 12)), Vector3(1, 0, 0),
+                                       16 * (i % 16) + 15 - i % 16, &balls));
+    }
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> x(0, 80), y(1, 14), z(0, 40), turn(0, 360);
+    for (int i = 0; i < 66; ++i) {
+        const Vector3 at(x(random), y(random), z(random));
+        if (i % 11 > 0) {
+            balls.push_back(new tide::ball(at, Vector3(1, 0, 0), i * 3, &balls));
+        } else {
+            enemies.push_back(new tide::enemy(at, Vector3(1, 0, 0), 100 + i));
+            enemies.back()->turnBy(turn(random));
+        }
+    }
+    for (tide::ball* b : carried) b->compile();
+    for (tide::ball* b : balls) b->compile();
+    for (tide::submarine* e : enemies) e->compile();
+    finishes.push_back(new tide::Finish(Vector3(14, 5, 12), Vector3(1, 0, 0)));
+    finishes.back()->compile();
+
+    // Eye and look direction: along the sweep, then across the crowd.
+    const Vector3 views[][2] = {{eye, Vector3(1, 0, 0)},
+                                {Vector3(1, 6, 10), Vector3(1, 0, 0)},
+                                {Vector3(40, 8, 20), Vector3(0.6, 0, 0.8)},
+                                {Vector3(20, 3, 30), Vector3(-0.3, 0.9, 0.4).normalized()},
+                                {Vector3(60, 5, 5), Vector3(-1, 0.1, -0.05).normalized()}};
+    for (const auto& view : views) {
+        ownPlayer = std::make_unique<tide::Viewpoint>(view[0], view[1], 0.1);
+        player = ownPlayer.get();
+        std::vector<Rgb> pictures[2];
+        for (int culled = 0; culled < 2; ++culled) {
+            setObjectCulling(culled == 1);
+            drawFrame();
+            pictures[culled] = testgl::readPixels(0, 0, testgl::kWidth, testgl::kHeight);
+        }
+        EXPECT_TRUE(pictures[0] == pictures[1]) << "view from " << view[0].x << ", " << view[0].y << ", " << view[0].z;
+    }
+
+    for (tide::Finish* f : finishes) delete f;
+    finishes.clear();
+    for (tide::ball* b : carried) delete b;
+    glDisable(GL_LIGHTING);
+    glDisable(GL_FOG);
 }
