@@ -7,6 +7,10 @@
 #include "imagelib/detail/simd_dispatch.h"
 #include "imagelib/detail/thread_pool.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -223,6 +227,40 @@ Image* ImageBase<T>::resample2D(int newWidth, int newHeight, Image* out) {
     return out;
 }
 
+// The 4 x 4 blocks of 32-bit elements of an nA x nB buffer (row b holds a =
+// 0..nA-1) turned with SSE2 shuffles, which move bits and never look at them:
+// buffer column a becomes dst + a*dstStepA, read forwards or (when !forwards)
+// backwards. Returns how many b were done for every a below nA & ~3.
+template <class T>
+static int transposeQuads(const T* buffer, int nA, int nB, T* dst, std::ptrdiff_t dstStepA, bool forwards) {
+#if defined(__SSE2__)
+    const int quadsA = nA & ~3, quadsB = nB & ~3;
+    for (int b = 0; b < quadsB; b += 4) {
+        for (int a = 0; a < quadsA; a += 4) {
+            __m128i r[4];
+            for (int k = 0; k < 4; ++k) r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + (b + k) * nA + a));
+            const __m128i t0 = _mm_unpacklo_epi32(r[0], r[1]), t1 = _mm_unpacklo_epi32(r[2], r[3]);
+            const __m128i t2 = _mm_unpackhi_epi32(r[0], r[1]), t3 = _mm_unpackhi_epi32(r[2], r[3]);
+            const __m128i column[4] = {_mm_unpacklo_epi64(t0, t1), _mm_unpackhi_epi64(t0, t1),
+                                       _mm_unpacklo_epi64(t2, t3), _mm_unpackhi_epi64(t2, t3)};
+            for (int j = 0; j < 4; ++j) {
+                T* d = dst + (a + j) * dstStepA;
+                if (forwards) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + b), column[j]);
+                } else {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(d - b - 3),
+                                     _mm_shuffle_epi32(column[j], _MM_SHUFFLE(0, 1, 2, 3)));
+                }
+            }
+        }
+    }
+    return quadsB;
+#else
+    (void)buffer, (void)nA, (void)nB, (void)dst, (void)dstStepA, (void)forwards;
+    return 0;
+#endif
+}
+
 // Copies an nA x nB block of voxels (ch elements each), voxel (a, b) at
 // src + a*ch + b*srcStepB, to dst + a*dstStepA + b*dstStepB, where dstStepB is
 // ch or -ch. Going through a small buffer, reads run along a and writes
@@ -233,12 +271,14 @@ static void transposeBlock(const T* src, std::ptrdiff_t srcStepB, T* dst, std::p
                            std::ptrdiff_t dstStepB, int nA, int nB, int ch, T* buffer) {
     if (ch == 1) {
         for (int b = 0; b < nB; ++b) std::copy(src + b * srcStepB, src + b * srcStepB + nA, buffer + b * nA);
+        const int done = sizeof(T) == 4 ? transposeQuads(buffer, nA, nB, dst, dstStepA, dstStepB == 1) : 0;
         for (int a = 0; a < nA; ++a) {
             T* d = dst + a * dstStepA;
+            const int from = a < (nA & ~3) ? done : 0;
             if (dstStepB == 1) {
-                for (int b = 0; b < nB; ++b) d[b] = buffer[b * nA + a];
+                for (int b = from; b < nB; ++b) d[b] = buffer[b * nA + a];
             } else {
-                for (int b = 0; b < nB; ++b) d[-b] = buffer[b * nA + a];
+                for (int b = from; b < nB; ++b) d[-b] = buffer[b * nA + a];
             }
         }
         return;
@@ -277,13 +317,15 @@ static void rotateFrame(const T* src, int X, int Y, int Z, int ch, int axis, con
     const int nOuter = axis == 2 ? Z : Y, nB = axis == 2 ? Y : Z;
     const std::ptrdiff_t outerSrc = axis == 2 ? slice : row, outerDst = axis == 2 ? step[2] : step[1];
     const std::ptrdiff_t srcStepB = axis == 2 ? row : slice, dstStepB = axis == 2 ? step[1] : step[2];
-    const int strips = (nB + kTile - 1) / kTile;
-    const RowParts parts(static_cast<long long>(nOuter) * strips, static_cast<long long>(kTile) * X * ch);
+    // Each part takes strips of kTile destination rows (old columns), so the
+    // parts write apart and each writes its rows from start to end.
+    const int strips = (X + kTile - 1) / kTile;
+    const RowParts parts(static_cast<long long>(nOuter) * strips, static_cast<long long>(kTile) * nB * ch);
     parts.forEachRange([&](long long first, long long last) {
         std::vector<T> buffer(static_cast<std::size_t>(kTile) * kTile * ch);
         for (long long s = first; s < last; ++s) {
-            const int o = static_cast<int>(s / strips), b0 = static_cast<int>(s % strips) * kTile;
-            for (int a0 = 0; a0 < X; a0 += kTile) {
+            const int o = static_cast<int>(s / strips), a0 = static_cast<int>(s % strips) * kTile;
+            for (int b0 = 0; b0 < nB; b0 += kTile) {
                 transposeBlock(src + o * outerSrc + a0 * ch + b0 * srcStepB, srcStepB,
                                dst + o * outerDst + a0 * step[0] + b0 * dstStepB, step[0], dstStepB,
                                std::min(kTile, X - a0), std::min(kTile, nB - b0), ch, buffer.data());
