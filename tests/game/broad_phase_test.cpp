@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
@@ -28,6 +27,7 @@
 #include "scene/ball.h"
 #include "scene/finish.h"
 #include "scene/viewpoint.h"
+#include "support/temp_dir.h"
 #include "support/test_world.h"
 
 using tide::collisionTransporter;
@@ -109,7 +109,7 @@ namespace {
 
 // Every vessel's and ball's place after each step of a crowded game: 150 balls
 // on a 12 x 12 unit patch, 4 finishes at its corners, 10 enemies on it.
-std::vector<std::vector<double>> playCrowdedGame(bool broad, int steps) {
+std::vector<std::vector<double>> playCrowdedGame(bool broad, int steps, const std::string& file) {
     auto* saved = player;
     player = new tide::Viewpoint(Vector3(45, 8, 22), Vector3(1, 0, 0), 0.1);
     std::ostringstream scenario;
@@ -120,10 +120,8 @@ std::vector<std::vector<double>> playCrowdedGame(bool broad, int steps) {
     for (int i = 0; i < 10; ++i) {
         scenario << "enemy:\n" << 41 + 1.4 * i << "\n" << 36 + 2.8 * i << "\n" << 100 - 20 * i << "\n" << 20 * i - 90 << "\n" << i << "\n";
     }
-    const std::string file = ::testing::TempDir() + "broad_phase_in.conf";
     std::ofstream(file) << scenario.str();
     tide::readScenario(&balls, &finishes, &enemies, file);
-    std::remove(file.c_str());
     const std::deque<tide::ball*> everyBall = balls;
     std::srand(5);
     setBroadPhase(broad);
@@ -151,11 +149,13 @@ std::vector<std::vector<double>> playCrowdedGame(bool broad, int steps) {
 
 }  // namespace
 
-TEST(BroadPhase, CrowdedGameGoesExactlyAsWithEveryPairTested) {
+class BroadPhaseGame : public TempDirTest {};
+
+TEST_F(BroadPhaseGame, GoesExactlyAsWithEveryPairTested) {
     const auto valley = testworld::InstalledTerrain::shippedValley(GAME_DATA_DIR);
     if (!valley) GTEST_SKIP() << "the shipped valley pictures are missing";
-    const auto reference = playCrowdedGame(false, 2500);
-    const auto broad = playCrowdedGame(true, 2500);
+    const auto reference = playCrowdedGame(false, 2500, path("in.conf"));
+    const auto broad = playCrowdedGame(true, 2500, path("in.conf"));
     const auto parted = std::mismatch(reference.begin(), reference.end(), broad.begin());
     EXPECT_TRUE(parted.first == reference.end()) << "the games part at step " << parted.first - reference.begin();
     const std::vector<double>& last = reference.back();

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <deque>
 #include <fstream>
 #include <sstream>
@@ -13,6 +12,7 @@
 #include "scene/ball.h"
 #include "scene/enemy.h"
 #include "scene/finish.h"
+#include "support/temp_dir.h"
 #include "support/test_world.h"
 
 namespace {
@@ -206,22 +206,22 @@ void expectPlacedAt(const tide::mrObject* o, double x, double z) {
 }
 
 // A flat 80 x 40 valley floor at height 10; the objects read belong to the test.
-class ScenarioReader : public ::testing::Test {
+class ScenarioReader : public TempDirTest {
 protected:
     void TearDown() override {
         for (tide::ball* b : balls) delete b;
         for (tide::Finish* f : finishes) delete f;
         for (tide::submarine* e : enemies) delete e;
-        std::remove(path.c_str());
+        TempDirTest::TearDown();
     }
 
     void read(const std::string& text) {
-        std::ofstream(path, std::ios::binary) << text;
-        tide::readScenario(&balls, &finishes, &enemies, path);
+        const std::string file = path("in.conf");
+        std::ofstream(file, std::ios::binary) << text;
+        tide::readScenario(&balls, &finishes, &enemies, file);
     }
 
     testworld::InstalledTerrain world{testworld::flatDepth(64, 32, 8), 64, 32};
-    std::string path = ::testing::TempDir() + "scenario_test_in.conf";
     std::deque<tide::ball*> balls;
     std::deque<tide::Finish*> finishes;
     std::deque<tide::submarine*> enemies;
@@ -266,7 +266,7 @@ TEST_F(ScenarioReader, HundredPercentPlacesTheObjectOnTheFarEdge) {
 }
 
 TEST_F(ScenarioReader, MissingFileCreatesNothing) {
-    tide::readScenario(&balls, &finishes, &enemies, ::testing::TempDir() + "no_such_dir/in.conf");
+    tide::readScenario(&balls, &finishes, &enemies, path("no_such_dir/in.conf"));
     EXPECT_TRUE(balls.empty());
     EXPECT_TRUE(finishes.empty());
     EXPECT_TRUE(enemies.empty());

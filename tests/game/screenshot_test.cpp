@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 #include "imagelib/bitmap.h"
 #include "support/gl_context.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -22,11 +22,11 @@ void drawQuarters() {
     glRectd(1, 0, 2, 1);
 }
 
-std::string tempPath(const char* name) { return std::string(::testing::TempDir()) + name; }
+class Screenshot : public TempDirTest {};
 
 }  // namespace
 
-TEST(Screenshot, BackBufferComesAsBlueGreenRedRowsFromTheTop) {
+TEST_F(Screenshot, BackBufferComesAsBlueGreenRedRowsFromTheTop) {
     drawQuarters();
     const FramePixels frame = readBackBuffer();
     ASSERT_EQ(frame.width, testgl::kWidth);
@@ -40,23 +40,22 @@ TEST(Screenshot, BackBufferComesAsBlueGreenRedRowsFromTheTop) {
     EXPECT_EQ(at(639, 0, 0) | at(639, 0, 1) | at(639, 0, 2), 0);
 }
 
-TEST(Screenshot, SavedFrameReadsBackAsTheSame24BitPicture) {
+TEST_F(Screenshot, SavedFrameReadsBackAsTheSame24BitPicture) {
     drawQuarters();
     const FramePixels frame = readBackBuffer();
-    const std::string path = tempPath("valley_screenshot_test.bmp");
-    ASSERT_TRUE(saveFrame(frame, path));
+    const std::string file = path("shot.bmp");
+    ASSERT_TRUE(saveFrame(frame, file));
 
     KVEL::Bitmap picture;
-    ASSERT_EQ(picture.load(path.c_str()), 1);
+    ASSERT_EQ(picture.load(file.c_str()), 1);
     EXPECT_EQ(picture.m_bits_per_pixel, 24);
     ASSERT_EQ(picture.width(), frame.width);
     ASSERT_EQ(picture.height(), frame.height);
     EXPECT_TRUE(std::equal(frame.bgr.begin(), frame.bgr.end(), picture.data()));
-    std::remove(path.c_str());
 }
 
-TEST(Screenshot, NothingToSaveOrNowhereToSaveItFails) {
-    EXPECT_FALSE(saveFrame(FramePixels(), tempPath("valley_no_frame.bmp")));
+TEST_F(Screenshot, NothingToSaveOrNowhereToSaveItFails) {
+    EXPECT_FALSE(saveFrame(FramePixels(), path("empty.bmp")));
     drawQuarters();
-    EXPECT_FALSE(saveFrame(readBackBuffer(), tempPath("no_such_directory/shot.bmp")));
+    EXPECT_FALSE(saveFrame(readBackBuffer(), path("no_such_directory/shot.bmp")));
 }

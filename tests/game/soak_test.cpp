@@ -21,6 +21,7 @@
 #include "scene/enemy.h"
 #include "scene/finish.h"
 #include "scene/viewpoint.h"
+#include "support/temp_dir.h"
 #include "support/test_world.h"
 
 using tide::ball;
@@ -95,16 +96,16 @@ std::vector<ball*> chainOf(submarine* s) {
     return chain;
 }
 
-class SoakTest : public ::testing::Test {
+class SoakTest : public TempDirTest {
 protected:
     void SetUp() override {
+        TempDirTest::SetUp();
         savedPlayer = player;
         terrainHolder = valley();
         player = new tide::Viewpoint(Vector3(1, 6, 10), Vector3(1, 0, 0), 0.1);
-        const std::string file = ::testing::TempDir() + "soak_in.conf";
+        const std::string file = path("in.conf");
         std::ofstream(file) << crowdedScenario(terrain->extentX(), terrain->extentZ());
         tide::readScenario(&balls, &finishes, &enemies, file);
-        std::remove(file.c_str());
         everyBall.assign(balls.begin(), balls.end());
         std::srand(99);
     }
@@ -118,6 +119,7 @@ protected:
         delete player;
         player = savedPlayer;
         terrainHolder.reset();
+        TempDirTest::TearDown();
     }
 
     std::unique_ptr<testworld::InstalledTerrain> terrainHolder;

@@ -2,7 +2,7 @@
 #include "imagelib/bitmap.h"
 
 #include "bmp_file_builder.h"
-#include "temp_dir.h"
+#include "../support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

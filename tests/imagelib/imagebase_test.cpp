@@ -1,6 +1,6 @@
 #include "imagelib/imagebase.h"
 
-#include "temp_dir.h"
+#include "../support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "imagelib/bitmap.h"
 #include "image_fill.h"
-#include "temp_dir.h"
+#include "../support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

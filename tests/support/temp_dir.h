@@ -16,7 +16,7 @@ protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         // Parameterised names hold '/', which would nest directories.
-        std::string name = std::string("kvel_") + info->test_suite_name() + "_" + info->name() + "_XXXXXX";
+        std::string name = std::string("valley_") + info->test_suite_name() + "_" + info->name() + "_XXXXXX";
         std::replace(name.begin(), name.end(), '/', '_');
         std::string pattern = (std::filesystem::temp_directory_path() / name).string();
         ASSERT_NE(mkdtemp(&pattern[0]), nullptr) << pattern;
