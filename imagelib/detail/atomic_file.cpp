@@ -46,8 +46,14 @@ AtomicFile::AtomicFile(const std::string& target) : m_target(resolveLink(target)
     // The rename would fail only at the end, after a partner file of the
     // same save may already have replaced its own target.
     struct stat existing;
-    if (stat(m_target.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
+    const bool exists = stat(m_target.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) {
         m_why = std::strerror(EISDIR);
+        return;
+    }
+    // A file that may not be written is not replaced either.
+    if (exists && faccessat(AT_FDCWD, m_target.c_str(), W_OK, AT_EACCESS) != 0) {
+        m_why = std::strerror(errno);
         return;
     }
     const int fd = createTemporary(m_target, m_temporary);
@@ -57,8 +63,7 @@ AtomicFile::AtomicFile(const std::string& target) : m_target(resolveLink(target)
         return;
     }
     // A file saved over keeps its permissions.
-    struct stat old;
-    if (stat(m_target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) fchmod(fd, old.st_mode & 07777);
+    if (exists && S_ISREG(existing.st_mode)) fchmod(fd, existing.st_mode & 07777);
     m_file = fdopen(fd, "wb");
     if (!m_file) {
         m_why = std::strerror(errno);

@@ -134,26 +134,29 @@ TEST_F(FailedSave, AFullDiskKeepsThePreviousFiles) {
     }
 }
 
-TEST_F(FailedSave, AFolderThatCannotBeWrittenKeepsThePreviousFiles) {
+// A folder closed to writing with files open to it, and an open folder with
+// read-only files: neither may be written, in place or by a replacement.
+TEST_F(FailedSave, AReadOnlyFolderOrFileKeepsThePreviousFiles) {
     // The unprivileged child must be able to reach the folder.
-    fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-    for (const Writer& writer : kWriters) {
-        const auto old = placeOldFiles(writer);
-        // Only the folder is closed: a writer that wrote into the old file in
-        // place would succeed.
-        const auto readWrite = fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read |
-                               fs::perms::others_write;
-        for (const auto& entry : old) fs::permissions(folder() / entry.first, readWrite);
-        fs::permissions(folder(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
-                                      fs::perms::others_exec);
-        const int status = testsupport::runInChild([&] {
-            if (!testsupport::becomeUnprivileged()) return testsupport::kConditionUnavailable;
-            return writer.write(folder()) ? 0 : 1;
-        });
-        fs::permissions(folder(), fs::perms::owner_all);
-        if (status == testsupport::kConditionUnavailable) GTEST_SKIP() << "cannot drop root's rights here";
-        EXPECT_EQ(status, 1) << writer.name << " wrote into a read-only folder";
-        expectUntouched(writer, old);
+    fs::permissions(dir_, fs::perms::owner_all | fs::perms::others_exec);
+    const auto read = fs::perms::owner_read | fs::perms::others_read;
+    const auto write = fs::perms::owner_write | fs::perms::others_write;
+    const auto exec = fs::perms::owner_exec | fs::perms::others_exec;
+    for (const bool closedFolder : {true, false}) {
+        for (const Writer& writer : kWriters) {
+            const auto old = placeOldFiles(writer);
+            for (const auto& entry : old) fs::permissions(folder() / entry.first, closedFolder ? read | write : read);
+            fs::permissions(folder(), closedFolder ? read | exec : read | write | exec);
+            const int status = testsupport::runInChild([&] {
+                if (!testsupport::becomeUnprivileged()) return testsupport::kConditionUnavailable;
+                return writer.write(folder()) ? 0 : 1;
+            });
+            fs::permissions(folder(), fs::perms::owner_all);
+            if (status == testsupport::kConditionUnavailable) GTEST_SKIP() << "cannot drop root's rights here";
+            EXPECT_EQ(status, 1) << writer.name << (closedFolder ? " wrote into a closed folder" : " replaced a file")
+                                 << " it may not write";
+            expectUntouched(writer, old);
+        }
     }
 }
 
