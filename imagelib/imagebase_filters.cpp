@@ -98,7 +98,7 @@ inline void accumulateGroup(float* __restrict acc, const T* __restrict data, con
 // one in tap order, so the sums are those of the plain loop. Offsets, not
 // shifted pointers: a shift left of the buffer start would be undefined.
 template <class T>
-KVEL_WIDE_LOOP void accumulate(float* __restrict acc, const T* __restrict data, const int* offsets,
+KVEL_AVX512_LOOP void accumulate(float* __restrict acc, const T* __restrict data, const int* offsets,
                                const float* weights, int taps, int from, int to, bool fresh) {
     int i = 0;
     auto group = [&](auto size) {
