@@ -185,7 +185,7 @@ void gradientRow(const T* slice, int w, int channelStep, int y, const float* ker
 // transpose, each adding its nine terms in kernel order from 0. The nine
 // neighbours are read once for both.
 template <class T>
-KVEL_WIDE_LOOP void gradientPairs(const T* __restrict slice, int w, int y, const float* kernel,
+KVEL_AVX512_LOOP void gradientPairs(const T* __restrict slice, int w, int y, const float* kernel,
                                   float* __restrict pairs) {
     float k[9];
     for (int i = 0; i < 9; ++i) k[i] = kernel[i];
