@@ -19,6 +19,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "imagelib/edges.h"
@@ -132,12 +133,13 @@ std::vector<Case> casesForSize(int size, Workspace& ws) {
                              cv::resize(floats->mat, half, cv::Size(size / 2, size / 2), 0, 0, cv::INTER_AREA);
                          }});
     }
-    {
-        const int target = size * 3 / 4;
+    // OpenCV's INTER_LINEAR averages 2x2 blocks for an exact halving.
+    for (const auto& [label, target] : {std::pair<const char*, int>{"1/2", size / 2}, {"0.7", size * 7 / 10},
+                                        {"3/4", size * 3 / 4}}) {
         auto* out = ws.make<ImageBase<float>>();
         out->init(target, target, 1, 1, 1);
         auto* dst = ws.make<cv::Mat>(target, target, CV_32F);
-        cases.push_back({"resample2D to 3/4 float / resize LINEAR",
+        cases.push_back({std::string("resample2D to ") + label + " float / resize LINEAR",
                          [=] { floats->image.resample2D(target, target, out); },
                          [=] { cv::resize(floats->mat, *dst, dst->size(), 0, 0, cv::INTER_LINEAR); }});
     }

@@ -49,7 +49,7 @@ inline unsigned char thresholdFlags(float s, float low, float high) {
 // unconditionally, so that they vectorise; rows never overlap.
 
 // Step 1 for an interior row: magnitude and direction of each interior pixel.
-KVEL_WIDE_LOOP void magnitudeRow(const float* __restrict above, const float* __restrict row,
+KVEL_AVX512_LOOP void magnitudeRow(const float* __restrict above, const float* __restrict row,
                                  const float* __restrict below, int w, float* __restrict magnitude,
                                  Direction* __restrict direction) {
     for (int x = 1; x < w - 1; ++x) {

@@ -102,7 +102,7 @@ inline void accumulateGroup(float* __restrict acc, const T* __restrict data, con
 // one in tap order, so the sums are those of the plain loop. Offsets, not
 // shifted pointers: a shift left of the buffer start would be undefined.
 template <class T>
-KVEL_WIDE_LOOP void accumulate(float* __restrict acc, const T* __restrict data, const int* offsets,
+KVEL_AVX512_LOOP void accumulate(float* __restrict acc, const T* __restrict data, const int* offsets,
                                const float* weights, int taps, int from, int to, bool fresh) {
     int i = 0;
     auto group = [&](auto size) {
@@ -189,7 +189,7 @@ void gradientRow(const T* slice, int w, int channelStep, int y, const float* ker
 // transpose, each adding its nine terms in kernel order from 0. The nine
 // neighbours are read once for both.
 template <class T>
-KVEL_WIDE_LOOP void gradientPairs(const T* __restrict slice, int w, int y, const float* kernel,
+KVEL_AVX512_LOOP void gradientPairs(const T* __restrict slice, int w, int y, const float* kernel,
                                   float* __restrict pairs) {
     float k[9];
     for (int i = 0; i < 9; ++i) k[i] = kernel[i];

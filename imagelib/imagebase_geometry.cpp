@@ -139,39 +139,76 @@ struct GatheredRow {
     std::vector<float> left, right;
 };
 
+// Output columns [begin, end). In a paired run each column lies two source
+// elements after the one before (as when halving), so the corners are the
+// source row's elements in turn and are blended straight from it.
+struct ColumnRun {
+    int begin, end;
+    bool paired;
+};
+
+// Shorter runs of pairs are gathered like the other columns.
+constexpr int kMinPairedRun = 16;
+
+static std::vector<ColumnRun> columnRuns(const std::vector<int>& column) {
+    std::vector<ColumnRun> runs;
+    const int n = static_cast<int>(column.size());
+    for (int x = 0; x < n;) {
+        int end = x + 1;
+        while (end < n && column[end] == column[end - 1] + 2) ++end;
+        const bool paired = end - x >= kMinPairedRun;
+        if (!paired && !runs.empty() && !runs.back().paired) runs.back().end = end;
+        else runs.push_back({x, end, paired});
+        x = end;
+    }
+    return runs;
+}
+
+// Reads the corners of the columns outside paired runs.
 template <class T>
-static void gatherRow(const T* __restrict src, const std::vector<int>& column, int row, GatheredRow& out) {
-    const std::size_t n = column.size();
+static void gatherRow(const T* __restrict src, const std::vector<int>& column, const std::vector<ColumnRun>& runs,
+                      int row, GatheredRow& out) {
     out.row = row;
-    out.left.resize(n);
-    out.right.resize(n);
+    out.left.resize(column.size());
+    out.right.resize(column.size());
     const int* __restrict at = column.data();
     float* __restrict left = out.left.data();
     float* __restrict right = out.right.data();
-    for (std::size_t x = 0; x < n; ++x) {
-        left[x] = static_cast<float>(src[at[x]]);
-        right[x] = static_cast<float>(src[at[x] + 1]);
+    for (const ColumnRun& run : runs) {
+        if (run.paired) continue;
+        for (int x = run.begin; x < run.end; ++x) {
+            left[x] = static_cast<float>(src[at[x]]);
+            right[x] = static_cast<float>(src[at[x] + 1]);
+        }
     }
 }
 
-// bilinearAt for every output column of one row, from the gathered corners.
+// bilinearAt for output columns [from, to) of one row, from the gathered corners.
 template <class U>
 KVEL_WIDE_LOOP static void blendRow(const GatheredRow& upper, const GatheredRow& lower, const float* __restrict fx,
-                                    float fy, int n, U* __restrict dst) {
+                                    float fy, int from, int to, U* __restrict dst) {
     const float gy = 1 - fy;
     const float* a0 = upper.left.data();
     const float* a1 = upper.right.data();
     const float* b0 = lower.left.data();
     const float* b1 = lower.right.data();
-    for (int x = 0; x < n; ++x) {
+    for (int x = from; x < to; ++x) {
         const float gx = 1 - fx[x];
         dst[x] = toElement<U>(a0[x] * (gx * gy) + a1[x] * (fx[x] * gy) + b0[x] * (gx * fy) + b1[x] * (fx[x] * fy));
     }
 }
 
+// bilinearAt for n output columns whose corners start at src + 2x (and the
+// row below, w further on).
+template <class T, class U>
+KVEL_WIDE_LOOP static void blendPairs(const T* __restrict src, int w, const float* __restrict fx, float fy, int n,
+                                      U* __restrict dst) {
+    for (int x = 0; x < n; ++x) dst[x] = toElement<U>(bilinearAt(src + 2 * x, 1, w, fx[x], fy));
+}
+
 // Fills out (same extents as the source's resampled slices) with
-// getBilinear(x*sx, y*sy, z). Each source row is read at the output columns
-// once and then blended into every output row that needs it.
+// getBilinear(x*sx, y*sy, z). Outside paired runs each source row is read at
+// the output columns once and then blended into every output row that needs it.
 template <class T, class U>
 static void resampleSlices(const ImageBase<T>& src, ImageBase<U>& out, float sx, float sy) {
     const int outW = out.m_dim[0], outH = out.m_dim[1];
@@ -183,6 +220,8 @@ static void resampleSlices(const ImageBase<T>& src, ImageBase<U>& out, float sx,
         column[static_cast<std::size_t>(x)] = truncateCoordinate(p);
         fraction[static_cast<std::size_t>(x)] = p - static_cast<float>(column[static_cast<std::size_t>(x)]);
     }
+    const std::vector<ColumnRun> runs = columnRuns(column);
+    const bool gathers = std::any_of(runs.begin(), runs.end(), [](const ColumnRun& run) { return !run.paired; });
     // Output rows numbered over all slices and frames; a part gathers the
     // source rows it needs itself.
     const RowParts parts(static_cast<long long>(out.m_dim[3]) * out.m_dim[2] * outH, 6LL * outW);
@@ -191,14 +230,24 @@ static void resampleSlices(const ImageBase<T>& src, ImageBase<U>& out, float sx,
         for (long long r = first; r < last; ++r) {
             const int y = static_cast<int>(r % outH), z = static_cast<int>(r / outH % out.m_dim[2]);
             if (y == 0) rows[0].row = rows[1].row = -1;  // a new slice
-            const T* slice = src.m_data + static_cast<std::size_t>(z) * h * w;
             const float p = static_cast<float>(y) * sy;
             const int j = truncateCoordinate(p);
             const float fy = p - static_cast<float>(j);
-            if (rows[1].row == j) std::swap(rows[0], rows[1]);
-            if (rows[0].row != j) gatherRow(slice + static_cast<std::size_t>(j) * w, column, j, rows[0]);
-            if (rows[1].row != j + 1) gatherRow(slice + static_cast<std::size_t>(j + 1) * w, column, j + 1, rows[1]);
-            blendRow(rows[0], rows[1], fraction.data(), fy, outW, out.m_data + r * outW);
+            const T* upper = src.m_data + (static_cast<std::size_t>(z) * h + j) * w;
+            if (gathers) {
+                if (rows[1].row == j) std::swap(rows[0], rows[1]);
+                if (rows[0].row != j) gatherRow(upper, column, runs, j, rows[0]);
+                if (rows[1].row != j + 1) gatherRow(upper + w, column, runs, j + 1, rows[1]);
+            }
+            U* dst = out.m_data + r * outW;
+            for (const ColumnRun& run : runs) {
+                if (run.paired) {
+                    blendPairs(upper + column[run.begin], w, fraction.data() + run.begin, fy, run.end - run.begin,
+                               dst + run.begin);
+                } else {
+                    blendRow(rows[0], rows[1], fraction.data(), fy, run.begin, run.end, dst);
+                }
+            }
         }
     });
 }

@@ -64,7 +64,7 @@ static inline Out scaleToRange(float value, float low, float range, float top) {
 
 // n elements of one channel, `step` apart in both buffers, mapped to 0..top.
 template <class Out, class T>
-KVEL_NARROWING_LOOP static void scaleRow(const T* __restrict src, int step, int n, float low, float range, float top,
+KVEL_AVX512_LOOP static void scaleRow(const T* __restrict src, int step, int n, float low, float range, float top,
                                          Out* __restrict dst) {
     if (step == 1) {
         for (int x = 0; x < n; ++x) dst[x] = scaleToRange<Out>(static_cast<float>(src[x]), low, range, top);

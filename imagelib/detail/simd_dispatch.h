@@ -6,15 +6,17 @@
 // results are bit for bit the same; AVX2 only does eight lanes at a time.
 // GCC only: clang cannot clone function templates.
 //
-// Loops that narrow floats to bytes or shorts get a third version for
-// AVX-512 (x86-64-v4), whose truncating moves replace AVX2's mask-and-pack
-// sequence. That level also has fused multiply-add; the library is built
-// with -ffp-contract=off, so the compiler never fuses a product and a sum.
+// Loops that gain from AVX-512 (x86-64-v4) get a third version: those that
+// narrow floats to bytes or shorts, whose truncating moves replace AVX2's
+// mask-and-pack sequence, and long runs of float arithmetic, which take 16
+// lanes an instruction (the library prefers 512-bit vectors where they
+// exist). That level also has fused multiply-add; the library is built with
+// -ffp-contract=off, so the compiler never fuses a product and a sum.
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define KVEL_WIDE_LOOP __attribute__((target_clones("avx2", "default")))
-#define KVEL_NARROWING_LOOP __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#define KVEL_AVX512_LOOP __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define KVEL_WIDE_LOOP
-#define KVEL_NARROWING_LOOP
+#define KVEL_AVX512_LOOP
 #endif

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <vector>
@@ -96,23 +97,50 @@ TYPED_TEST(GeometryMatchesElementwise, Downsample) {
     }
 }
 
+// resample2D into `out` (or a new image) against getBilinear at every output element.
+template <class T, class U = T>
+::testing::AssertionResult resamplesLikeLookups(ImageBase<T>& src, int width, int height,
+                                               ImageBase<U>* given = nullptr) {
+    std::unique_ptr<Image> created;
+    Image* out = src.resample2D(width, height, given);
+    if (!given) created.reset(out);
+    if (!out) return ::testing::AssertionFailure() << "no result";
+    ImageBase<U> expected;
+    expected.init(width, height, src.m_dim[2], src.m_dim[3], 1);
+    const float sx = static_cast<float>(static_cast<double>(src.m_dim[0] - 1) / (width - 1) * 0.999);
+    const float sy = static_cast<float>(static_cast<double>(src.m_dim[1] - 1) / (height - 1) * 0.999);
+    for (int t = 0; t < src.m_dim[3]; ++t)
+        for (int z = 0; z < src.m_dim[2]; ++z)
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) expected.setNext(src.getBilinear(x * sx, y * sy, z));
+    return imagetest::sameElements(*out, expected) << " " << src.m_dim[0] << "x" << src.m_dim[1] << " to " << width
+                                                   << "x" << height;
+}
+
 TYPED_TEST(GeometryMatchesElementwise, Resample2D) {
     const int targets[][2] = {{2, 2}, {3, 7}, {17, 2}, {5, 5}};
     for (const Extents& e : kShapes) {
         if (e.w < 2 || e.h < 2 || e.c != 1) continue;
         for (const auto& size : targets) {
             auto src = patterned<TypeParam>(e);
-            std::unique_ptr<Image> out(src->resample2D(size[0], size[1], nullptr));
-            ASSERT_NE(out, nullptr);
-            ImageBase<TypeParam> expected;
-            expected.init(size[0], size[1], e.d, e.t, 1);
-            const float sx = static_cast<float>(static_cast<double>(e.w - 1) / (size[0] - 1) * 0.999);
-            const float sy = static_cast<float>(static_cast<double>(e.h - 1) / (size[1] - 1) * 0.999);
-            for (int t = 0; t < e.t; ++t)
-                for (int z = 0; z < e.d; ++z)
-                    for (int y = 0; y < size[1]; ++y)
-                        for (int x = 0; x < size[0]; ++x) expected.setNext(src->getBilinear(x * sx, y * sy, z));
-            EXPECT_TRUE(imagetest::sameElements(*out, expected)) << e.w << "x" << e.h;
+            EXPECT_TRUE(resamplesLikeLookups(*src, size[0], size[1]));
+        }
+    }
+}
+
+// Near a halving, runs of output columns lie two source elements apart and
+// are blended straight from the source rows; the runs break where the step's
+// excess over 2 (or shortfall) adds up to a whole element. Widths around
+// twice the target give runs of every length, short ones included, and
+// breaks anywhere in the row; some go into an output of another type.
+TYPED_TEST(GeometryMatchesElementwise, Resample2DNearHalving) {
+    for (int target = 2; target <= 140; target += target < 40 ? 1 : 7) {
+        for (int width = std::max(2, 2 * target - 3); width <= 2 * target + 3; ++width) {
+            auto src = patterned<TypeParam>({width, 7, 2, 2, 1}, static_cast<unsigned>(width));
+            EXPECT_TRUE(resamplesLikeLookups(*src, target, 3));
+            ImageBase<float> floats;
+            floats.init(target, 4, 2, 2, 1);
+            EXPECT_TRUE(resamplesLikeLookups(*src, target, 4, &floats));
         }
     }
 }
