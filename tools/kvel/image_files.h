@@ -1,20 +1,23 @@
 #pragma once
 
-// Reading and writing images by file name extension: .bmp, .mhd (with its
-// .raw) and .mha.
+// Reading images of every format the library knows (recognised by their first
+// bytes) and writing them in the format of the name's extension.
 
 #include <kvel/imagebase.h>
 
 #include <memory>
 #include <string>
 
-// Throws a usage Failure for a name with any other extension.
+// Throws a usage Failure for a name no format is chosen by.
 void checkImageFileName(const std::string& path);
 
 // The image with its range and channel windows computed, progress messages off.
 std::unique_ptr<KVEL::Image> readImage(const std::string& path);
 
-// Writes beside the target under temporary names, then renames, so a failure
-// never leaves a half-written file. A .bmp gets 8-bit channels: other element
-// types go through the channel windows, as toBytes maps them.
+// The name of the format a file's first bytes show.
+std::string imageFormatName(const std::string& path);
+
+// A failed write leaves any previous file as it was. Formats of pictures
+// (.bmp, .jpg, and .png beyond 16-bit unsigned) get 8-bit channels: other
+// element types go through the channel windows, as toBytes maps them.
 void writeImage(KVEL::Image& image, const std::string& path);

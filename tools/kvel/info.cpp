@@ -22,11 +22,12 @@ const char* typeName(int glType) {
 
 }  // namespace
 
-void printInfo(std::ostream& out, const std::string& name, KVEL::Image& image) {
+void printInfo(std::ostream& out, const std::string& name, const std::string& format, KVEL::Image& image) {
     const int* d = image.m_dim;
     const float* s = image.m_spacing;
     const float* p = image.m_position;
     out << name << "\n"
+        << "  format:       " << format << "\n"
         << "  element type: " << typeName(KVEL::glTypeOf(&image)) << "\n"
         << "  dimensions:   " << d[0] << " x " << d[1] << " x " << d[2] << " x " << d[3] << "\n"
         << "  channels:     " << image.m_channels << "\n"

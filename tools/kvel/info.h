@@ -5,6 +5,6 @@
 #include <ostream>
 #include <string>
 
-// One block describing the image: element type, extents, channels, spacing,
+// One block describing the image: file format, element type, extents, channels, spacing,
 // position and each channel's smallest and largest value.
-void printInfo(std::ostream& out, const std::string& name, KVEL::Image& image);
+void printInfo(std::ostream& out, const std::string& name, const std::string& format, KVEL::Image& image);

@@ -44,7 +44,7 @@ int info(const std::vector<std::string>& files) {
     for (std::size_t i = 0; i < files.size(); ++i) {
         const auto image = readImage(files[i]);
         if (i > 0) std::cout << "\n";
-        printInfo(std::cout, files[i], *image);
+        printInfo(std::cout, files[i], imageFormatName(files[i]), *image);
     }
     return 0;
 }

@@ -144,13 +144,13 @@ ImagePtr colourmap(ImagePtr image, const Args&, bool) {
     std::vector<float> values(static_cast<std::size_t>(w) * h * channels);
     for (std::size_t i = 0; i < values.size(); ++i) values[i] = image->get(static_cast<int>(i));
 
-    auto picture = std::make_unique<KVEL::Bitmap>();
+    auto picture = std::make_unique<KVEL::ImageBase<unsigned char>>();
     if (channels == 2) {
         int padded = 1;
         while (padded < w) padded *= 2;
         std::vector<unsigned char> grey(static_cast<std::size_t>(padded) * h);
         KVEL::fieldMagnitudeToBytes(values.data(), grey.data(), w, h, 0, 0, false);
-        picture->createFromBuffer(w, h, 1, nullptr);
+        if (picture->init(w, h, 1, 1, 1) != 0) return nullptr;
         for (int y = 0; y < h; ++y) std::memcpy(picture->data() + y * w, grey.data() + y * padded, w);
         return picture;
     }
@@ -160,13 +160,9 @@ ImagePtr colourmap(ImagePtr image, const Args&, bool) {
     } else {
         KVEL::channelsToRGBA(values.data(), rgba.data(), w, h, image.get(), false);
     }
-    picture->createFromBuffer(w, h, 3, nullptr);
-    unsigned char* bgr = picture->data();
-    for (std::size_t i = 0; i < rgba.size() / 4; ++i) {
-        bgr[3 * i] = rgba[4 * i + 2];
-        bgr[3 * i + 1] = rgba[4 * i + 1];
-        bgr[3 * i + 2] = rgba[4 * i];
-    }
+    if (picture->init(w, h, 1, 1, 3) != 0) return nullptr;
+    unsigned char* rgb = picture->data();
+    for (std::size_t i = 0; i < rgba.size() / 4; ++i) std::memcpy(rgb + 3 * i, rgba.data() + 4 * i, 3);
     return picture;
 }
 

@@ -1,0 +1,39 @@
+#pragma once
+
+// One entry point for every image file the library reads and writes. A file
+// is read by what its first bytes say it is, whatever its name; it is written
+// in the format its name's extension gives. Through this entry point every
+// picture has row 0 at the top and its colour channels in the order red,
+// green, blue(, alpha), whatever order the file stores them in.
+
+#include <kvel/imagebase.h>
+
+#include <cstddef>
+
+namespace KVEL {
+
+enum class FileFormat { kUnknown, kBmp, kMetaImage, kPng, kJpeg, kTiff, kNifti };
+
+struct WriteOptions {
+    int quality = 95;      // JPEG quality, 1 to 100
+    bool compress = true;  // deflate where the format allows it (.mha, .nii.gz is always compressed)
+};
+
+// "BMP", "MetaImage", "PNG", ...; "unknown" for kUnknown.
+KVEL_API const char* formatName(FileFormat format);
+// What the bytes (a file's first bytes are enough) are; kUnknown when nothing fits.
+KVEL_API FileFormat formatOf(const void* bytes, std::size_t size);
+// The same for a file's first bytes; kUnknown when it cannot be read.
+KVEL_API FileFormat formatOfFile(const char* path);
+// The format writeImage picks for this name: by extension, case ignored.
+KVEL_API FileFormat formatForName(const char* path);
+
+// A new image (owned by the caller) or null, with the reason in lastError().
+KVEL_API Image* readImage(const char* path);
+KVEL_API Image* readImage(const void* bytes, std::size_t size);
+// 0 on success, 1 on failure (reason in lastError()). An image the format
+// cannot hold is refused, never converted. A failed write leaves any
+// previous file of that name as it was.
+KVEL_API int writeImage(const char* path, Image* image, const WriteOptions& options = WriteOptions());
+
+}  // namespace KVEL
