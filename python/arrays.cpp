@@ -119,8 +119,10 @@ std::vector<float> numbers(const py::object& sequence, const char* what, std::si
     if (py::isinstance<py::str>(sequence) || !py::isinstance<py::sequence>(sequence)) {
         throw py::type_error(std::string(what) + " must be a sequence of numbers");
     }
+    const py::object real = py::module_::import("numbers").attr("Real");
     std::vector<float> values;
     for (const py::handle item : sequence) {
+        if (!py::isinstance(item, real)) throw py::type_error(std::string(what) + " must be a sequence of numbers");
         const double value = py::float_(py::reinterpret_borrow<py::object>(item));
         if (!std::isfinite(static_cast<float>(value))) throw py::value_error(std::string(what) + " must be finite");
         values.push_back(static_cast<float>(value));
@@ -173,7 +175,8 @@ ImagePtr newImage(int glType) {
     return image;
 }
 
-ImagePtr imageFromArray(const py::array& array, int channels) {
+ImagePtr imageFromArray(const py::object& values, int channels) {
+    const py::array array = py::module_::import("numpy").attr("asarray")(values);
     const int glType = glTypeOfDtype(array.dtype());
     const std::vector<int> geometry = geometryOf(array, channels);
     const py::array elements = contiguous(array);

@@ -35,12 +35,12 @@ struct FileError : std::runtime_error {
 // "Error: " or "Warning: " prefix; `fallback` when it gave none.
 std::string libraryReason(const char* fallback);
 
-// A new image that owns a copy of the array's elements, laid out as
+// A new image that owns a copy of the array's (or array-like's) elements, laid out as
 // Image.array shows them. `channels` 0 takes a last axis of 1 to 4 elements
 // of a 3-D or 4-D array as channels; 1 means no channel axis; more means the
 // last axis holds that many. Raises TypeError / ValueError for what no image
 // can hold.
-ImagePtr imageFromArray(const py::array& array, int channels);
+ImagePtr imageFromArray(const py::object& array, int channels);
 
 // The image's elements as a numpy array over its own buffer; `owner` (the
 // Python Image) stays alive as long as the array.

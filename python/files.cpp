@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <kvel/metaimage.h>
+#include <kvel/image_file.h>
 
 #include <cerrno>
 #include <string>
@@ -54,7 +54,7 @@ ImagePtr read(const py::object& path) {
     ImagePtr image;
     {
         py::gil_scoped_release release;
-        image.reset(KVEL::readMetaImage(name.c_str()));
+        image.reset(KVEL::readImage(name.c_str()));
     }
     if (!image) throw LibraryError(shown(name), libraryReason("not an image file KVEL can read"));
     image->m_verbose = 0;
@@ -64,6 +64,10 @@ ImagePtr read(const py::object& path) {
 void write(const py::object& path, const py::handle& imageOrArray, const py::object& spacing,
            const py::object& position) {
     const std::string name = fileName(path);
+    if (KVEL::formatForName(name.c_str()) == KVEL::FileFormat::kUnknown) {
+        throw py::value_error("no image format for the name " + shown(name) +
+                              " (the extension names it: .bmp, .mha, .mhd, ...)");
+    }
     Source source(imageOrArray);
     KVEL::Image& image = source.image();
     setGeometry(image, spacing, position);
@@ -71,9 +75,7 @@ void write(const py::object& path, const py::handle& imageOrArray, const py::obj
     int status;
     {
         py::gil_scoped_release release;
-        // Formats of bytes map other element types through the image's range.
-        image.computeRange();
-        status = KVEL::writeMetaImageFile(name.c_str(), &image, true);
+        status = KVEL::writeImage(name.c_str(), &image);
     }
     if (status != 0) throw LibraryError(shown(name), libraryReason("cannot be written"));
 }

@@ -1,6 +1,7 @@
 // The kvel Python module: images as numpy arrays, the library's files and
 // the kvel tool's operations. Nothing is printed; refusals raise kvel.Error.
 
+#include <kvel/errors.h>
 #include <kvel/threads.h>
 #include <pybind11/stl.h>
 
@@ -45,11 +46,19 @@ std::string describe(const KVEL::Image& image) {
 
 namespace kvelpy {
 
-std::string libraryReason(const char* fallback) { return fallback; }
+std::string libraryReason(const char* fallback) {
+    std::string reason = KVEL::lastError();
+    for (const char* prefix : {"Error: ", "Warning: "}) {
+        if (reason.rfind(prefix, 0) == 0) reason.erase(0, std::strlen(prefix));
+    }
+    return reason.empty() ? fallback : reason;
+}
 
 }  // namespace kvelpy
 
 PYBIND11_MODULE(kvel, m) {
+    // Reasons reach Python as exceptions, never as lines on standard output.
+    KVEL::setMessagesPrinted(false);
     m.doc() = "KVEL images as numpy arrays: files, resampling, filters, derivatives, edges, rigid transforms.";
 
     errorType = PyErr_NewExceptionWithDoc("kvel.Error", "The library refused the call; .reason says why.",
@@ -67,7 +76,7 @@ element types (uint8, int8, uint16, int16, uint32, int32, float32, float64).
 Make one with kvel.read or Image.from_array.)doc")
         .def_static(
             "from_array",
-            [](const py::array& array, const py::object& spacing, const py::object& position,
+            [](const py::object& array, const py::object& spacing, const py::object& position,
                std::optional<int> channels) {
                 ImagePtr image = imageFromArray(array, channels.value_or(0));
                 setGeometry(*image, spacing, position);

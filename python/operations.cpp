@@ -94,7 +94,10 @@ ImagePtr resample2d(const py::handle& in, int width, int height) {
     inRange(width, "width", 2, kMaxExtent);
     inRange(height, "height", 2, kMaxExtent);
     Source source(in);
-    return run("resample2d", [&] { return ImagePtr(source.image().resample2D(width, height, nullptr)); });
+    KVEL::Image& image = source.image();
+    if (image.m_channels != 1) throw py::value_error("resample2d takes images of one channel");
+    if (image.width() < 2 || image.height() < 2) throw py::value_error("resample2d needs a source of 2 x 2 or more");
+    return run("resample2d", [&] { return ImagePtr(image.resample2D(width, height, nullptr)); });
 }
 
 ImagePtr rotate(const py::handle& in, int axis) {
@@ -185,6 +188,9 @@ ImagePtr edges(const py::handle& in, float low) {
     finite(low, "low");
     Source source(in);
     KVEL::Image& image = source.image();
+    if (image.depth() > 1 && (image.m_channels != 1 || image.width() < 3 || image.height() < 3 || image.depth() < 3)) {
+        throw py::value_error("edges of a volume need one channel and 3 x 3 x 3 voxels or more");
+    }
     return run("edges", [&] {
         if (image.depth() > 1) {
             ImagePtr volume = source.copy();
