@@ -82,7 +82,6 @@ std::vector<int> geometryOf(const py::array& array, int channels) {
                               "width, channels)), not " + std::to_string(n));
     }
     std::vector<py::ssize_t> axes(array.shape(), array.shape() + n);
-    if (channels < 0) throw py::value_error("channels must be positive, not " + std::to_string(channels));
     bool hasChannelAxis = n == 5;
     if (channels > 1) {
         if (axes.back() != channels) {

@@ -78,6 +78,7 @@ Make one with kvel.read or Image.from_array.)doc")
             "from_array",
             [](const py::object& array, const py::object& spacing, const py::object& position,
                std::optional<int> channels) {
+                if (channels && *channels < 1) throw py::value_error("channels must be 1 or more");
                 ImagePtr image = imageFromArray(array, channels.value_or(0));
                 setGeometry(*image, spacing, position);
                 return image;
@@ -103,7 +104,8 @@ spacing is (x, y[, z[, t]]), position (x, y[, z]).)doc")
     m.def("read", &kvelpy::read, py::arg("path"), "The image in the file, in any format KVEL reads.");
     m.def("write", &kvelpy::write, py::arg("path"), py::arg("image"), py::arg("spacing") = py::none(),
           py::arg("position") = py::none(),
-          "Writes an Image or an array in the format the file name's extension names.");
+          "Writes an Image or an array in the format the file name's extension names. A format that cannot\n"
+          "hold the image refuses it (kvel.Error): kvel.to_bytes makes 8-bit pictures of other element types.");
 
     m.def("downsample", &downsample, py::arg("image"), py::arg("fx"), py::arg("fy"), py::arg("fz") = 1,
           py::arg("ft") = 1, "Mean of fx x fy x fz x ft blocks.");

@@ -67,8 +67,9 @@ def test_channels_argument_overrides_the_last_axis_rule():
     flat = kvel.Image.from_array(volume, channels=1)
     assert flat.channels == 1 and flat.array.shape == (3, 5, 4) and flat.spacing == (1.0, 1.0, 1.0)
     assert kvel.Image.from_array(sample((5, 6, 7), np.uint8), channels=7).channels == 7
-    with pytest.raises(ValueError):
-        kvel.Image.from_array(volume, channels=3)
+    for wrong in (3, 0, -1):
+        with pytest.raises(ValueError):
+            kvel.Image.from_array(volume, channels=wrong)
 
 
 @pytest.mark.parametrize("values", [
