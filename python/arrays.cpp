@@ -167,6 +167,12 @@ void* elementsOf(KVEL::Image& image) {
     return data;
 }
 
+bool ownsNewBuffer(KVEL::Image& image, const void* before) {
+    if (elementsOf(image) == before) return false;
+    withElements(image, [](auto& typed) { typed.m_external_data = false; });
+    return true;
+}
+
 ImagePtr newImage(int glType) {
     ImagePtr image(KVEL::createImage(glType));
     if (!image) throw std::logic_error("no image of element type " + std::to_string(glType));

@@ -61,6 +61,9 @@ public:
     KVEL::Image& image() { return *m_image; }
     // A copy owning its elements, for operations that change their image.
     ImagePtr copy() const;
+    // The header itself, once an operation gave it a buffer of its own
+    // (ownsNewBuffer); the Source is done with then.
+    ImagePtr take() { return std::move(m_image); }
 
 private:
     py::object m_keep;  // whatever owns the elements m_image reads
@@ -69,6 +72,11 @@ private:
 
 // The image's element buffer; null when it has none.
 void* elementsOf(KVEL::Image& image);
+
+// Turning and padding give their image a new buffer and let go of the old
+// one, never freeing a buffer the image does not own. True when `image` (a
+// Source's header) got a new buffer that way: it is then marked as its owner.
+bool ownsNewBuffer(KVEL::Image& image, const void* before);
 
 // A new empty image of the element type (no output for the library to print).
 ImagePtr newImage(int glType);

@@ -100,33 +100,43 @@ ImagePtr resample2d(const py::handle& in, int width, int height) {
     return run("resample2d", [&] { return ImagePtr(image.resample2D(width, height, nullptr)); });
 }
 
+// The turn and the padding run on the header over the caller's elements:
+// the library writes their result into a new buffer, so nothing is copied
+// first.
 ImagePtr rotate(const py::handle& in, int axis) {
     inRange(axis, "axis", 0, 2);
     Source source(in);
     return run("rotate", [&] {
-        ImagePtr image = source.copy();
-        image->rotate(axis);
-        return image;
+        const void* before = elementsOf(source.image());
+        source.image().rotate(axis);
+        // A turn always moves the elements; when they stayed, there was no room for the new buffer.
+        if (!ownsNewBuffer(source.image(), before)) throw std::bad_alloc();
+        return source.take();
     });
 }
 
-ImagePtr pad2d(const py::handle& in) {
+namespace {
+
+ImagePtr pad(const py::handle& in, bool withDepth) {
     Source source(in);
-    return run("pad2d", [&] {
-        ImagePtr image = source.copy();
-        image->padToPowerOfTwo2D();
-        return image;
+    return run(withDepth ? "pad3d" : "pad2d", [&] {
+        KVEL::Image& image = source.image();
+        const void* before = elementsOf(image);
+        withDepth ? image.padToPowerOfTwo3D() : image.padToPowerOfTwo2D();
+        if (ownsNewBuffer(image, before)) return source.take();
+        // Nothing moved: the extents were powers of two already, or the padded image did not fit.
+        for (int i = 0; i < (withDepth ? 3 : 2); ++i) {
+            if ((image.m_dim[i] & (image.m_dim[i] - 1)) != 0) return ImagePtr();
+        }
+        return source.copy();
     });
 }
 
-ImagePtr pad3d(const py::handle& in) {
-    Source source(in);
-    return run("pad3d", [&] {
-        ImagePtr image = source.copy();
-        image->padToPowerOfTwo3D();
-        return image;
-    });
-}
+}  // namespace
+
+ImagePtr pad2d(const py::handle& in) { return pad(in, false); }
+
+ImagePtr pad3d(const py::handle& in) { return pad(in, true); }
 
 // Every value mirrored within the image's range, as the tool sees it after
 // reading (every channel's window is the whole image's range).

@@ -78,6 +78,19 @@ def test_operation_equals_the_library_bit_for_bit(tmp_path, tool, name, argument
     assert same_bits(call(values).array, call(kvel.Image.from_array(values)).array)
 
 
+@pytest.mark.parametrize("call", [kvel.pad2d, kvel.pad3d, lambda im: kvel.rotate(im, 2), kvel.invert,
+                                  lambda im: kvel.downsample(im, 1, 1), lambda im: kvel.window(im, 0, 300)])
+@pytest.mark.parametrize("shape", [(16, 32), (13, 7)])
+def test_results_never_share_the_callers_elements(call, shape):
+    values = picture(*shape)
+    image = kvel.Image.from_array(values)
+    for source, elements in ((values, values), (image, image.array)):
+        result = call(source)
+        assert not np.shares_memory(result.array, elements)
+        result.array[...] = -1
+        assert same_bits(elements, values)
+
+
 def test_to_bytes_equals_what_the_tool_writes_for_a_picture(tmp_path, tool):
     values = picture(32, 64) * 3 - 100
     kvel.write(tmp_path / "in.mha", values)
