@@ -1,7 +1,9 @@
 #include "imagelib/bitmap.h"
 
 #include "imagelib/detail/aligned_buffer.h"
-#include "imagelib/detail/byte_source.h"
+#include "imagelib/detail/atomic_file.h"
+#include "imagelib/detail/bmp_reader.h"
+#include "imagelib/detail/messages.h"
 
 #include <algorithm>
 #include <climits>
@@ -66,26 +68,36 @@ long long paddedRowBytes(long long bits, long long width) {
     return ((bits * width + 31) >> 5) * 4;
 }
 
+}  // namespace
+
 // Everything is checked and read before the bitmap changes, so a failed load
 // leaves it as it was.
-int readBitmap(Bitmap& b, ByteSource& source) {
+std::string readBitmap(Bitmap& b, ByteSource& source) {
     unsigned char raw[kFileHeaderSize + kInfoHeaderSize];
-    if (!source.read(raw, sizeof raw)) return -1;
+    if (!source.read(raw, sizeof raw)) return "shorter than a BMP header";
     const BmpHeader h(raw);
-    if (h.type != 0x4D42) return -1;
+    if (h.type != 0x4D42) return "no BM at the start";
     // Larger info headers (V4, V5) begin with the same 40 bytes.
-    if (h.infoSize < kInfoHeaderSize || h.infoSize > 1024) return -1;
-    if (h.width <= 0 || h.height == 0 || h.height == INT_MIN) return -1;
-    if (h.bitCount != 8 && h.bitCount != 16 && h.bitCount != 24 && h.bitCount != 32) return -1;
+    if (h.infoSize < kInfoHeaderSize || h.infoSize > 1024) {
+        return "an info header of " + std::to_string(h.infoSize) + " bytes";
+    }
+    if (h.width <= 0 || h.height == 0 || h.height == INT_MIN) {
+        return "width " + std::to_string(h.width) + " and height " + std::to_string(h.height);
+    }
+    if (h.bitCount != 8 && h.bitCount != 16 && h.bitCount != 24 && h.bitCount != 32) {
+        return std::to_string(h.bitCount) + " bits per pixel, not 8, 16, 24 or 32";
+    }
     // Uncompressed rows only (bit-field masks describe uncompressed pixels).
-    if (h.compression != 0 && h.compression != 3 && h.compression != 6) return -1;
-    if (h.clrUsed > kPaletteEntries) return -1;
+    if (h.compression != 0 && h.compression != 3 && h.compression != 6) {
+        return "compressed pixels (method " + std::to_string(h.compression) + ")";
+    }
+    if (h.clrUsed > kPaletteEntries) return "a palette of " + std::to_string(h.clrUsed) + " entries";
 
     const int width = h.width;
     const int rows = h.height < 0 ? -h.height : h.height;
     const int channels = h.bitCount / 8;
     const long long stride = static_cast<long long>(width) * channels;
-    if (stride > INT_MAX || stride * rows > INT_MAX) return -1;
+    if (stride > INT_MAX || stride * rows > INT_MAX) return "a picture too large for one image";
     const long long padded = paddedRowBytes(h.bitCount, width);
 
     const long long paletteOffset = kFileHeaderSize + static_cast<long long>(h.infoSize);
@@ -94,16 +106,16 @@ int readBitmap(Bitmap& b, ByteSource& source) {
     if (paletteSize > 0) {
         palette.reset(new unsigned char[static_cast<std::size_t>(paletteSize) * 4]);
         if (!source.seek(paletteOffset) || !source.read(palette.get(), static_cast<std::size_t>(paletteSize) * 4)) {
-            return -1;
+            return "the palette is cut short";
         }
     }
     const long long pixelOffset = h.offBits >= paletteOffset ? h.offBits : paletteOffset + paletteSize * 4LL;
     // The last row may lack its padding; anything shorter is a truncated file.
     const long long needed = pixelOffset + padded * (rows - 1) + stride;
-    if (source.size() < needed || !source.seek(pixelOffset)) return -1;
+    if (source.size() < needed || !source.seek(pixelOffset)) return "the pixels are cut short";
 
     unsigned char* pixels = static_cast<unsigned char*>(allocateAligned(static_cast<std::size_t>(stride * rows)));
-    if (!pixels) return -1;
+    if (!pixels) return "no memory for the pixels";
     // Files are read through a staging block; memory is copied from in place.
     const long long rowsPerChunk = std::max(1LL, kReadChunk / padded);
     std::vector<unsigned char> staging;
@@ -114,7 +126,7 @@ int readBitmap(Bitmap& b, ByteSource& source) {
         const unsigned char* chunk = nullptr;
         if (source.next(bytes, staging, chunk) != bytes) {
             freeAligned(pixels);
-            return -1;
+            return "the pixels are cut short";
         }
         for (long long j = first; j < last; ++j) {
             // Bottom-up files (positive height) store the top row last.
@@ -123,7 +135,10 @@ int readBitmap(Bitmap& b, ByteSource& source) {
         }
     }
 
-    b.Image::init(width, rows, 1, 1, channels);
+    if (b.Image::init(width, rows, 1, 1, channels) != 0) {
+        freeAligned(pixels);
+        return "no memory for the picture";
+    }
     b.freeData();
     b.m_data = pixels;
     if (h.xPelsPerMeter != 0) b.m_spacing[0] = static_cast<float>(b.m_dim[0]) / static_cast<float>(h.xPelsPerMeter);
@@ -132,10 +147,8 @@ int readBitmap(Bitmap& b, ByteSource& source) {
     delete[] b.m_palette;
     b.m_palette = palette.release();
     b.m_palette_size = paletteSize;
-    return 1;
+    return "";
 }
-
-}  // namespace
 
 Bitmap::Bitmap() : m_bits_per_pixel(0), m_palette_size(0), m_palette(nullptr) {
     init(0, 0, 0, 0, 0);
@@ -145,35 +158,57 @@ Bitmap::~Bitmap() {
     delete[] m_palette;
 }
 
+// Loading and saving print nothing; their reasons go to lastError() only.
 int Bitmap::load(const char* fileName) {
-    if (!fileName) return -1;
+    clearLastError();
+    if (!fileName) {
+        recordFailure("Error: no BMP file name given");
+        return -1;
+    }
     long long size = 0;
     std::string why;
     File file = openRegularFile(fileName, size, why);
-    if (!file) return -1;
+    if (!file) {
+        recordFailure("Error: " + why);
+        return -1;
+    }
     ByteSource source(file.get(), size);
-    return readBitmap(*this, source);
+    why = readBitmap(*this, source);
+    if (why.empty()) return 1;
+    recordFailure("Error: " + std::string(fileName) + " is not a BMP file this library reads (" + why + ")");
+    return -1;
 }
 
 int Bitmap::load(const void* bytes, std::size_t size) {
+    clearLastError();
     ByteSource source(bytes, size);
-    return readBitmap(*this, source);
+    const std::string why = readBitmap(*this, source);
+    if (why.empty()) return 1;
+    recordFailure("Error: the bytes are not a BMP file this library reads (" + why + ")");
+    return -1;
 }
 
 int Bitmap::save(const char* fileName) {
-    if (m_palette_size != 0 && !m_palette) return -1;
-    if (!fileName) return -1;
-    const int bits = m_bits_per_pixel ? m_bits_per_pixel : m_channels * 8;
-    if (bits != m_channels * 8 || m_channels < 1 || m_channels > 4 || !m_data || m_dim[0] <= 0 || m_dim[1] <= 0) {
+    clearLastError();
+    const auto refuse = [](const std::string& line) {
+        recordFailure(line);
         return -1;
+    };
+    if (m_palette_size != 0 && !m_palette) return refuse("Error: a bitmap with a palette size but no palette");
+    if (!fileName) return refuse("Error: no BMP file name given");
+    const int bits = m_bits_per_pixel ? m_bits_per_pixel : m_channels * 8;
+    if (!m_data || m_dim[0] <= 0 || m_dim[1] <= 0) return refuse("Error: a bitmap without pixels");
+    if (bits != m_channels * 8 || m_channels < 1 || m_channels > 4) {
+        return refuse("Error: a bitmap of " + std::to_string(m_channels) + " channels and " + std::to_string(bits) +
+                      " bits per pixel cannot be saved");
     }
     const long long padded = paddedRowBytes(bits, m_dim[0]);
     const long long paletteBytes = bits < 16 ? kPaletteEntries * 4 : 0;
     const long long imageBytes = padded * m_dim[1];
     const long long total = kFileHeaderSize + kInfoHeaderSize + paletteBytes + imageBytes;
-    if (total > 0xffffffffLL) return -1;
-    File file(std::fopen(fileName, "wb"));
-    if (!file) return -1;
+    if (total > 0xffffffffLL) return refuse("Error: a picture too large for a BMP file");
+    const std::string name(fileName);
+    AtomicFile file(name);
 
     // Other tools check bfSize and biClrUsed: write the real size, and
     // announce a palette only when one follows.
@@ -188,7 +223,7 @@ int Bitmap::save(const char* fileName) {
     writeU16(header + 28, static_cast<std::uint16_t>(bits));
     writeU32(header + 34, static_cast<std::uint32_t>(imageBytes));
     writeU32(header + 46, paletteBytes ? kPaletteEntries : 0);
-    bool ok = std::fwrite(header, 1, sizeof header, file.get()) == sizeof header;
+    bool ok = file.write(header, sizeof header);
 
     if (paletteBytes) {
         // A shorter palette is written as far as it goes, then zero entries.
@@ -200,16 +235,16 @@ int Bitmap::save(const char* fileName) {
                 palette[4 * i] = palette[4 * i + 1] = palette[4 * i + 2] = static_cast<unsigned char>(i);
             }
         }
-        ok = ok && std::fwrite(palette, 1, sizeof palette, file.get()) == sizeof palette;
+        ok = ok && file.write(palette, sizeof palette);
     }
 
     std::vector<unsigned char> row(static_cast<std::size_t>(padded), 0);
     for (int y = m_dim[1] - 1; y >= 0 && ok; --y) {
         std::memcpy(row.data(), m_data + static_cast<std::size_t>(y) * m_stride, static_cast<std::size_t>(m_stride));
-        ok = std::fwrite(row.data(), 1, row.size(), file.get()) == row.size();
+        ok = file.write(row.data(), row.size());
     }
-    if (std::fclose(file.release()) != 0) ok = false;
-    return ok ? 1 : -1;
+    if (!ok || !file.commit()) return refuse("Error: cannot write " + name + " (" + file.why() + ")");
+    return 1;
 }
 
 void Bitmap::createFromBuffer(int width, int height, int channels, unsigned char* buffer) {

@@ -16,10 +16,12 @@ public:
     ~Bitmap() override;
 
     // 1 on success, -1 on failure. A failed load leaves the picture as it was.
+    // Loading and saving print nothing; the reason for a failure is in lastError().
     int load(const char* fileName);
     // The same from the size bytes of a BMP file in memory.
     int load(const void* bytes, std::size_t size);
-    // Writes an uncompressed bottom-up BMP: 1 on success, -1 on failure.
+    // Writes an uncompressed bottom-up BMP: 1 on success, -1 on failure. A
+    // failed save leaves any previous file of that name as it was.
     int save(const char* fileName);
     // init(width, height, 1, 1, channels); a non-null buffer is adopted as the
     // pixels (allocated with allocateAligned; the bitmap then frees it).

@@ -2,6 +2,9 @@
 // first, so a picture reads the same from every format.
 #include "imagelib/bitmap.h"
 
+#include "imagelib/errors.h"
+
+#include "imagelib/detail/bmp_reader.h"
 #include "imagelib/detail/codecs.h"
 #include "imagelib/detail/messages.h"
 
@@ -42,8 +45,10 @@ std::unique_ptr<ImageBase<unsigned char>> applyPalette(const Bitmap& bitmap) {
 
 Image* decode(const unsigned char* bytes, std::size_t size, const std::string& name) {
     Bitmap bitmap;
-    if (bitmap.load(bytes, size) != 1) {
-        reportFailure("Error: " + name + " is not a BMP file this library reads");
+    ByteSource source(bytes, size);
+    const std::string why = readBitmap(bitmap, source);
+    if (!why.empty()) {
+        reportFailure("Error: " + name + " is not a BMP file this library reads (" + why + ")");
         return nullptr;
     }
     std::unique_ptr<ImageBase<unsigned char>> image;
@@ -76,7 +81,10 @@ int writeFile(const std::string& path, Image& image, const WriteOptions&) {
     const auto& bytes = static_cast<ImageBase<unsigned char>&>(image);
     std::copy(bytes.m_data, bytes.m_data + image.m_image_size, bitmap.m_data);
     swapRedBlue(bitmap.m_data, static_cast<std::size_t>(image.m_dim[0]) * image.m_dim[1], image.m_channels);
-    return bitmap.save(path.c_str()) == 1 ? 0 : 1;
+    if (bitmap.save(path.c_str()) == 1) return 0;
+    // Bitmap::save only records its reason; through here it is printed too.
+    reportFailure(lastError());
+    return 1;
 }
 
 }  // namespace

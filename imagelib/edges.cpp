@@ -3,6 +3,7 @@
 #include "imagelib/detail/derivative3x3.h"
 #include "imagelib/detail/edge_direction.h"
 #include "imagelib/detail/element_data.h"
+#include "imagelib/detail/messages.h"
 #include "imagelib/detail/simd_dispatch.h"
 #include "imagelib/detail/thread_pool.h"
 
@@ -14,6 +15,7 @@
 #include <iostream>
 #include <memory>
 #include <new>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -142,8 +144,9 @@ void detectEdgeBand(const ImageBase<T>& image, float low, int first, int last, u
 }  // namespace
 
 int detectEdges2D(Image* image, float lowThreshold, unsigned char* edgeMap) {
+    clearLastError();
     if (!hasElementData(image) || !edgeMap) {
-        std::printf("Error: edge detection needs an image with data and an edge map!\n");
+        reportFailure("Error: edge detection needs an image with data and an edge map!");
         return 1;
     }
     const int w = image->width(), h = image->height();
@@ -161,8 +164,9 @@ int detectEdges2D(Image* image, float lowThreshold, unsigned char* edgeMap) {
 }
 
 int detectEdges3D(Image* image, float lowThreshold) {
+    clearLastError();
     if (!hasElementData(image) || image->m_channels != 1 || image->width() < 3 || image->height() < 3 || image->depth() < 3) {
-        std::printf("Error: 3D edge detection needs a one-channel volume of at least 3x3x3 voxels!\n");
+        reportFailure("Error: 3D edge detection needs a one-channel volume of at least 3x3x3 voxels!");
         return 1;
     }
     std::unique_ptr<Image> gradient(image->gradient3D(kGlShort, nullptr, true, false, nullptr));
@@ -289,13 +293,15 @@ float eigenDecompose2x2(Image* tensor, Image* eigenvalues, Image* eigenvectors, 
 }
 
 float* gaussianKernel(int rows, int cols, float sigma) {
+    clearLastError();
     if (rows < 1 || cols < 1 || sigma == 0 || static_cast<long long>(rows) * cols > INT_MAX) {
-        std::printf("Error: a Gaussian kernel needs at least one row and column and a non-zero sigma!\n");
+        reportFailure("Error: a Gaussian kernel needs at least one row and column and a non-zero sigma!");
         return nullptr;
     }
     float* kernel = new (std::nothrow) float[static_cast<std::size_t>(rows) * cols];
     if (!kernel) {
-        std::printf("Error: out of memory for a %d x %d Gaussian kernel!\n", rows, cols);
+        reportFailure("Error: out of memory for a " + std::to_string(rows) + " x " + std::to_string(cols) +
+                      " Gaussian kernel!");
         return nullptr;
     }
     // Real centres: an even size has its centre between two entries.
@@ -311,7 +317,9 @@ float* gaussianKernel(int rows, int cols, float sigma) {
         }
     }
     if (!(sum > 0) || !std::isfinite(sum)) {
-        std::printf("Error: sigma %g gives no usable Gaussian kernel!\n", sigma);
+        char line[96];
+        std::snprintf(line, sizeof line, "Error: sigma %g gives no usable Gaussian kernel!", sigma);
+        reportFailure(line);
         delete[] kernel;
         return nullptr;
     }

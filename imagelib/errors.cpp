@@ -34,4 +34,6 @@ void reportFailure(const std::string& line) {
 
 void reportNotice(const std::string& line) { print(line); }
 
+void recordFailure(const std::string& line) { t_lastError = line; }
+
 }  // namespace KVEL

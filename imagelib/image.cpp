@@ -1,7 +1,8 @@
 #include "imagelib/imagebase.h"
 
+#include "imagelib/detail/messages.h"
+
 #include <climits>
-#include <cstdio>
 #include <new>
 
 namespace KVEL {
@@ -65,6 +66,7 @@ static bool geometryFits(int x, int y, int z, int t, int channels) {
 }
 
 int Image::init(int x, int y, int z, int t, int channels) {
+    clearLastError();
     delete[] m_channel_windows;
     m_channel_windows = nullptr;
     bool fits = geometryFits(x, y, z, t, channels);
@@ -74,7 +76,7 @@ int Image::init(int x, int y, int z, int t, int channels) {
         fits = m_channel_windows != nullptr;
     }
     if (!fits) {
-        std::printf("Error while initializing!\n");
+        reportFailure("Error while initializing!");
         x = y = z = t = channels = 0;
     }
     m_dim[0] = x;

@@ -2,11 +2,11 @@
 
 #include "imagelib/detail/aligned_buffer.h"
 #include "imagelib/detail/element_types.h"
+#include "imagelib/detail/messages.h"
 #include "imagelib/detail/raw_file.h"
 
 #include <algorithm>
 #include <cassert>
-#include <cstdio>
 #include <cstring>
 
 namespace KVEL {
@@ -26,7 +26,7 @@ int ImageBase<T>::init(int x, int y, int z, int t, int channels) {
     if (m_image_size == 0 || m_external_data) return status;
     m_data = static_cast<T*>(allocateAlignedZeroed(sizeof(T) * static_cast<std::size_t>(m_image_size)));
     if (!m_data) {
-        std::printf("Error while initializing!\n");
+        reportFailure("Error while initializing!");
         Image::init(0, 0, 0, 0, 0);
         return 1;
     }
@@ -50,11 +50,13 @@ void ImageBase<T>::freeData() {
 
 template <class T>
 int ImageBase<T>::loadRaw(const char* path) {
+    clearLastError();
     return readRawFile(path, m_data, sizeof(T) * static_cast<std::size_t>(m_image_size));
 }
 
 template <class T>
 int ImageBase<T>::saveRaw(const char* path) {
+    clearLastError();
     return writeRawFile(path, m_data, sizeof(T) * static_cast<std::size_t>(m_image_size));
 }
 

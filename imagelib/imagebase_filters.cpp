@@ -3,14 +3,15 @@
 // raw buffers; every output value adds its terms in the documented order.
 
 #include "imagelib/detail/element_types.h"
+#include "imagelib/detail/messages.h"
 #include "imagelib/detail/simd_dispatch.h"
 #include "imagelib/detail/thread_pool.h"
 #include "imagelib/detail/value_range.h"
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstring>
+#include <string>
 #include <iostream>
 #include <type_traits>
 #include <vector>
@@ -51,25 +52,28 @@ Image* prepareOutput(const Image& source, int sourceType, int glType, const char
     created = false;
     if (glType == 0) glType = sourceType;
     if (isUnsignedType(glType)) {
-        std::printf("%s\n", refusal);
+        reportFailure(refusal);
         return nullptr;
     }
     if (out) {
         if (glTypeOf(out) == 0 || out->m_dim[0] != shape.w || out->m_dim[1] != shape.h ||
             out->m_dim[2] != shape.d || out->m_dim[3] != 1 || out->m_channels != shape.channels) {
-            std::printf("Error: output image does not have the size of the result!\n");
+            reportFailure("Error: output image does not have the size of the result!");
             return nullptr;
         }
         return out;
     }
     out = createImage(glType);
     if (!out) {
-        std::printf("Error: unknown data type %d!\n", glType);
+        reportFailure("Error: unknown data type " + std::to_string(glType) + "!");
+        return nullptr;
+    }
+    out->setSpacing(source.m_spacing[0], source.m_spacing[1], source.m_spacing[2], source.m_spacing[3]);
+    if (out->init(shape.w, shape.h, shape.d, 1, shape.channels) != 0) {
+        delete out;
         return nullptr;
     }
     created = true;
-    out->setSpacing(source.m_spacing[0], source.m_spacing[1], source.m_spacing[2], source.m_spacing[3]);
-    out->init(shape.w, shape.h, shape.d, 1, shape.channels);
     return out;
 }
 
@@ -332,12 +336,13 @@ void gradientVolume(const ImageBase<T>& src, ImageBase<U>& out, const float* ker
 
 template <class T>
 Image* ImageBase<T>::filter(int glType, const float* kernel, int size, Image* out) {
+    clearLastError();
     if (!kernel) {
-        std::printf("Error: Cannot compute filtered image without filter!\n");
+        reportFailure("Error: Cannot compute filtered image without filter!");
         return nullptr;
     }
     if (size % 2 == 0 || size < 1) {
-        std::printf("Error: Window size must be an odd number!\n");
+        reportFailure("Error: Window size must be an odd number!");
         return nullptr;
     }
     bool created;
@@ -388,6 +393,7 @@ void ImageBase<T>::extendBorder(int width) {
 
 template <class T>
 Image* ImageBase<T>::gradient(int glType, const float* kernel, bool keepSize, Image* out) {
+    clearLastError();
     const int e = keepSize ? 0 : 1;
     bool created;
     out = prepareOutput(*this, m_gl_type, glType, "Error: unsigned data type, cannot compute gradient!", out,
@@ -407,10 +413,11 @@ Image* ImageBase<T>::gradient(int glType, const float* kernel, bool keepSize, Im
 
 template <class T>
 Image* ImageBase<T>::hessian(int glType, const float* kernel, Image* out) {
+    clearLastError();
     if (!kernel) kernel = kGradientKernel;
     if (glType == 0) glType = m_gl_type;
     if (isUnsignedType(glType)) {
-        std::printf("Error: unsigned data type, cannot compute hessian!\n");
+        reportFailure("Error: unsigned data type, cannot compute hessian!");
         return nullptr;
     }
     if (m_channels < 2) {
@@ -437,6 +444,7 @@ Image* ImageBase<T>::hessian(int glType, const float* kernel, Image* out) {
 
 template <class T>
 Image* ImageBase<T>::gradient3D(int glType, const float* kernel, bool keepSize, bool appendValue, Image* out) {
+    clearLastError();
     const int g = keepSize ? 0 : 1;
     bool created;
     out = prepareOutput(*this, m_gl_type, glType, "Error: unsigned data type, cannot compute gradient!", out,
@@ -460,7 +468,7 @@ Image* ImageBase<T>::gradient3D(int glType, const float* kernel, bool keepSize, 
         out->setRange(source.low, source.high, 3);
     }
     if (m_verbose) std::cout << "Done. Range = [" << range.min << ".." << range.max << "]" << std::endl;
-    if (clipped > 0) std::cout << "Warning: " << clipped << " values exceeded." << std::endl;
+    if (clipped > 0) reportNotice("Warning: " + std::to_string(clipped) + " values exceeded.");
     return out;
 }
 

@@ -3,6 +3,7 @@
 #include "imagelib/detail/aligned_buffer.h"
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/interpolation.h"
+#include "imagelib/detail/messages.h"
 #include "imagelib/detail/power_of_two.h"
 #include "imagelib/detail/simd_dispatch.h"
 #include "imagelib/detail/thread_pool.h"
@@ -13,9 +14,9 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <string>
 #include <vector>
 
 namespace KVEL {
@@ -58,9 +59,13 @@ KVEL_WIDE_LOOP static void addBlockRow(const T* __restrict row, int fx, int ch, 
 
 template <class T>
 Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool toNewImage) {
-    if (!m_data) return nullptr;
+    clearLastError();
+    if (!m_data) {
+        reportFailure("Error: downsampling needs an image with data!");
+        return nullptr;
+    }
     if (fx < 1 || fy < 1 || fz < 1 || ft < 1) {
-        std::printf("Error: downsampling factors must be at least 1!\n");
+        reportFailure("Error: downsampling factors must be at least 1!");
         return nullptr;
     }
     // Every element of the result is written below, so its buffer is not cleared first.
@@ -70,7 +75,7 @@ Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool toNewImage)
     if (target->m_image_size > 0) {
         target->m_data = static_cast<T*>(allocateAligned(sizeof(T) * static_cast<std::size_t>(target->m_image_size)));
         if (!target->m_data) {
-            std::printf("Error: out of memory while downsampling!\n");
+            reportFailure("Error: out of memory while downsampling!");
             delete target;
             return nullptr;
         }
@@ -200,22 +205,26 @@ static void resampleSlices(const ImageBase<T>& src, ImageBase<U>& out, float sx,
 
 template <class T>
 Image* ImageBase<T>::resample2D(int newWidth, int newHeight, Image* out) {
+    clearLastError();
     if (m_channels > 1) {
-        std::printf("Error: Downsampling of multiple channels not implemented yet!\n");
+        reportFailure("Error: Downsampling of multiple channels not implemented yet!");
         return nullptr;
     }
     if (newWidth < 2 || newHeight < 2 || m_dim[0] < 2 || m_dim[1] < 2 || !m_data) {
-        std::printf("Error: resampling needs a width and height of at least 2!\n");
+        reportFailure("Error: resampling needs a width and height of at least 2!");
         return nullptr;
     }
     if (out && (out->m_dim[0] != newWidth || out->m_dim[1] != newHeight || out->m_dim[2] != m_dim[2] ||
                 out->m_dim[3] != m_dim[3] || out->m_channels != 1 || glTypeOf(out) == 0)) {
-        std::printf("Error: output image does not have the resampled size!\n");
+        reportFailure("Error: output image does not have the resampled size!");
         return nullptr;
     }
     if (!out) {
         out = new ImageBase<T>;
-        out->init(newWidth, newHeight, m_dim[2], m_dim[3], 1);
+        if (out->init(newWidth, newHeight, m_dim[2], m_dim[3], 1) != 0) {
+            delete out;
+            return nullptr;
+        }
     }
     // Real division: an integer quotient would cover only part of the picture.
     const float sx = static_cast<float>(static_cast<double>(m_dim[0] - 1) / (newWidth - 1) * 0.999);
@@ -336,8 +345,9 @@ static void rotateFrame(const T* src, int X, int Y, int Z, int ch, int axis, con
 
 template <class T>
 void ImageBase<T>::rotate(int axis) {
+    clearLastError();
     if (axis < 0 || axis > 2) {
-        std::printf("Error: cannot rotate around axis %d!\n", axis);
+        reportFailure("Error: cannot rotate around axis " + std::to_string(axis) + "!");
         return;
     }
     const int X = m_dim[0], Y = m_dim[1], Z = m_dim[2];
@@ -351,7 +361,7 @@ void ImageBase<T>::rotate(int axis) {
     if (m_data) {
         T* rotated = static_cast<T*>(allocateAligned(sizeof(T) * static_cast<std::size_t>(m_image_size)));
         if (!rotated) {
-            std::printf("Error: out of memory while rotating!\n");
+            reportFailure("Error: out of memory while rotating!");
             std::swap(m_dim[a], m_dim[b]);
             std::swap(m_spacing[a], m_spacing[b]);
             m_stride = X * m_channels;
@@ -388,14 +398,14 @@ static void padToPowerOfTwo(ImageBase<T>& image, bool withZ) {
     if (w == image.m_dim[0] && h == image.m_dim[1] && d == image.m_dim[2]) return;
     const long long size = w * h * d * image.m_dim[3] * image.m_channels;
     if (w > INT_MAX || h > INT_MAX || d > INT_MAX || size > INT_MAX) {
-        std::printf("Error: image too large to pad to a power of two!\n");
+        reportFailure("Error: image too large to pad to a power of two!");
         return;
     }
     T* padded = nullptr;
     if (size > 0) {
         padded = static_cast<T*>(allocateAlignedZeroed(sizeof(T) * static_cast<std::size_t>(size)));
         if (!padded) {
-            std::printf("Error: out of memory while padding!\n");
+            reportFailure("Error: out of memory while padding!");
             return;
         }
     }
@@ -431,11 +441,13 @@ static void padToPowerOfTwo(ImageBase<T>& image, bool withZ) {
 
 template <class T>
 void ImageBase<T>::padToPowerOfTwo3D() {
+    clearLastError();
     padToPowerOfTwo(*this, true);
 }
 
 template <class T>
 void ImageBase<T>::padToPowerOfTwo2D() {
+    clearLastError();
     padToPowerOfTwo(*this, false);
 }
 

@@ -1,14 +1,15 @@
 // Value mappings: inversion, window/level, export to bytes and shorts, centre of mass.
 
 #include "imagelib/detail/element_types.h"
+#include "imagelib/detail/messages.h"
 #include "imagelib/detail/power_of_two.h"
 #include "imagelib/detail/simd_dispatch.h"
 #include "imagelib/detail/thread_pool.h"
 
-#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <new>
+#include <string>
 
 namespace KVEL {
 
@@ -82,7 +83,10 @@ static Out* exportScaled(const ImageBase<T>& image, Out* buffer, bool powerOfTwo
     const int ch = image.m_channels;
     const std::size_t size = static_cast<std::size_t>(w * h * d * ch);
     if (!buffer) buffer = new (std::nothrow) Out[size > 0 ? size : 1];
-    if (!buffer) return nullptr;
+    if (!buffer) {
+        reportFailure("Error: out of memory for the exported values!");
+        return nullptr;
+    }
     // Without padding every element of the output is written below.
     const bool padded = w != image.m_dim[0] || h != image.m_dim[1] || d != image.m_dim[2];
     if (padded || !image.m_data) std::memset(buffer, 0, sizeof(Out) * size);
@@ -105,25 +109,32 @@ static Out* exportScaled(const ImageBase<T>& image, Out* buffer, bool powerOfTwo
 
 template <class T>
 unsigned char* ImageBase<T>::toBytes(unsigned char* buffer, bool powerOfTwo) {
+    clearLastError();
     return exportScaled(*this, buffer, powerOfTwo, 255.0f);
 }
 
 template <class T>
 unsigned short* ImageBase<T>::toShorts(unsigned short* buffer, bool powerOfTwo) {
+    clearLastError();
     return exportScaled(*this, buffer, powerOfTwo, 65535.0f);
 }
 
 template <class T>
 unsigned char* ImageBase<T>::sliceToBytes(unsigned char* buffer, int slice, int channel, bool powerOfTwo) {
+    clearLastError();
     if (channel < 0 || channel >= m_channels || m_dim[2] <= 0) {
-        std::printf("Error: no slice %d of channel %d to export!\n", slice, channel);
+        reportFailure("Error: no slice " + std::to_string(slice) + " of channel " + std::to_string(channel) +
+                      " to export!");
         return nullptr;
     }
     const long long w = exportExtent(m_dim[0], powerOfTwo);
     const long long h = exportExtent(m_dim[1], powerOfTwo);
     const std::size_t size = static_cast<std::size_t>(w * h);
     if (!buffer) buffer = new (std::nothrow) unsigned char[size > 0 ? size : 1];
-    if (!buffer) return nullptr;
+    if (!buffer) {
+        reportFailure("Error: out of memory for the exported values!");
+        return nullptr;
+    }
     std::memset(buffer, 0, size);
     if (!m_data) return buffer;
     const int z = ((slice % m_dim[2]) + m_dim[2]) % m_dim[2];

@@ -3,13 +3,14 @@
 #include "imagelib/bitmap.h"
 #include "imagelib/detail/byte_source.h"
 #include "imagelib/detail/element_types.h"
+#include "imagelib/detail/messages.h"
 #include "imagelib/detail/metaimage_header.h"
 #include "imagelib/detail/zlib_stream.h"
 
 #include <algorithm>
 #include <climits>
 #include <filesystem>
-#include <iostream>
+#include <sstream>
 #include <memory>
 #include <new>
 #include <string>
@@ -100,11 +101,11 @@ Image* readImage(ByteSource& source, const std::string& name, bool fromFile, Byt
     MetaHeader h;
     std::string why;
     if (!parseMetaHeader(source, name, h, why)) {
-        std::cout << why << std::endl;
+        reportFailure(why);
         return nullptr;
     }
     const auto refuse = [&](const std::string& line) -> Image* {
-        std::cout << line << std::endl;
+        reportFailure(line);
         return nullptr;
     };
     std::unique_ptr<Image> image(createImage(h.glType));
@@ -153,7 +154,7 @@ Image* readImage(ByteSource& source, const std::string& name, bool fromFile, Byt
     unsigned char* out = nullptr;
     withTypedImage(image.get(), [&](auto& typed) { out = reinterpret_cast<unsigned char*>(typed.m_data); });
     for (const DataPart& part : parts) {
-        if (!part.path.empty()) std::cout << "Loading file " << part.path << std::endl;
+        if (!part.path.empty()) reportNotice("Loading file " + part.path);
         long long size = 0;
         File file;
         if (!part.source) file = openRegularFile(part.path, size, why);
@@ -170,8 +171,10 @@ Image* readImage(ByteSource& source, const std::string& name, bool fromFile, Byt
     // The patient position wins over Offset, which most writers use instead.
     for (int i = 0; i < 3; ++i) image->m_position[i] = h.hasPosition ? h.position[i] : h.offset[i];
     const ChannelWindow window = image->m_channels > 0 ? image->m_channel_windows[0] : ChannelWindow{0, 0, 0, 0};
-    std::cout << "Loaded Image, resolution " << image->m_dim[0] << " x " << image->m_dim[1] << " x "
-              << image->m_dim[2] << ", min " << window.low << ", max = " << window.high << std::endl;
+    std::ostringstream loaded;
+    loaded << "Loaded Image, resolution " << image->m_dim[0] << " x " << image->m_dim[1] << " x " << image->m_dim[2]
+           << ", min " << window.low << ", max = " << window.high;
+    reportNotice(loaded.str());
     return image.release();
 }
 
@@ -181,7 +184,7 @@ Image* withoutThrowing(Read read) {
     try {
         return read();
     } catch (const std::bad_alloc&) {
-        std::cout << "Error: out of memory while reading a MetaImage" << std::endl;
+        reportFailure("Error: out of memory while reading a MetaImage");
         return nullptr;
     }
 }
@@ -193,7 +196,11 @@ bool endsWith(const std::string& s, const std::string& suffix) {
 }  // namespace
 
 Image* readMetaImage(const char* fileName) {
-    if (!fileName) return nullptr;
+    clearLastError();
+    if (!fileName) {
+        reportFailure("Error: no MetaImage file name given");
+        return nullptr;
+    }
     const std::string name(fileName);
     if (endsWith(name, ".bmp")) {
         std::unique_ptr<Bitmap> bitmap(new Bitmap);
@@ -206,7 +213,7 @@ Image* readMetaImage(const char* fileName) {
         std::string why;
         File file = openRegularFile(name, size, why);
         if (!file) {
-            std::cout << "Error: cannot read MetaImage header " << name << std::endl;
+            reportFailure("Error: cannot read MetaImage header " + name);
             return nullptr;
         }
         ByteSource source(file.get(), size);
@@ -215,6 +222,7 @@ Image* readMetaImage(const char* fileName) {
 }
 
 Image* readMetaImage(const void* header, std::size_t headerSize, const void* data, std::size_t dataSize) {
+    clearLastError();
     return withoutThrowing([&] {
         ByteSource source(header, headerSize);
         ByteSource dataSource(data, dataSize);

@@ -20,7 +20,8 @@ KVEL_API Image* readMetaImage(const char* fileName);
 // it); data holds what the header's data files would (null when it names
 // none; for a LIST, the files one after another). Nothing is opened.
 KVEL_API Image* readMetaImage(const void* header, std::size_t headerSize, const void* data, std::size_t dataSize);
-// Writes baseName.mhd and baseName.raw: 0 on success, 1 on failure.
+// Writes baseName.mhd and baseName.raw: 0 on success, 1 on failure. Either
+// writer leaves the previous files as they were when it fails.
 KVEL_API int writeMetaImage(const char* baseName, Image* image);
 // Writes the single-file form (ElementDataFile = LOCAL, usually named ".mha")
 // as the common imaging toolkits do, the data zlib-compressed when asked: 0 on

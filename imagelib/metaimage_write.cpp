@@ -2,12 +2,13 @@
 // header, and the single-file form the common imaging toolkits write.
 #include "imagelib/metaimage.h"
 
+#include "imagelib/detail/atomic_file.h"
 #include "imagelib/detail/element_types.h"
+#include "imagelib/detail/messages.h"
 #include "imagelib/detail/metaimage_header.h"
 #include "imagelib/detail/zlib_stream.h"
 
 #include <cstdio>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,19 @@ const char* typeNameOf(const Image* image) {
     for (const ElementTypeName& type : kElementTypeNames) {
         if (type.glType == glType) return type.name;
     }
-    std::cout << "Error: cannot write an image of unknown element type!" << std::endl;
+    reportFailure("Error: cannot write an image of unknown element type!");
     return nullptr;
+}
+
+// The elements as they lie in memory; false when an image of elements has no buffer.
+bool elementBytes(Image* image, const void*& data, std::size_t& bytes) {
+    withTypedImage(image, [&](auto& typed) {
+        data = typed.m_data;
+        bytes = sizeof(*typed.m_data) * static_cast<std::size_t>(typed.m_image_size);
+    });
+    if (data || bytes == 0) return true;
+    reportFailure("Error: the image has no element buffer to write");
+    return false;
 }
 
 // 4 with more than one frame, else 3 with more than one slice, else 2.
@@ -36,47 +48,73 @@ void writeValues(std::FILE* f, const char* key, const char* format, const V* val
     std::fprintf(f, "\n");
 }
 
+int cannotWrite(const std::string& name, const AtomicFile& file) {
+    reportFailure("Error: cannot write " + name + " (" + file.why() + ")");
+    return 1;
+}
+
 }  // namespace
 
+// Both files are written whole under temporary names before either replaces
+// its target, the data first: a header never names data that were not written.
 int writeMetaImage(const char* baseName, Image* image) {
-    if (!baseName || !image) return 1;
+    clearLastError();
+    if (!baseName || !image) {
+        reportFailure("Error: writing a MetaImage needs a base name and an image");
+        return 1;
+    }
     const char* typeName = typeNameOf(image);
-    if (!typeName) return 1;
+    const void* data = nullptr;
+    std::size_t bytes = 0;
+    if (!typeName || !elementBytes(image, data, bytes)) return 1;
     const std::string headerName = std::string(baseName) + ".mhd";
     const std::string dataName = std::string(baseName) + ".raw";
-    std::FILE* header = std::fopen(headerName.c_str(), "w");
-    if (!header) return 1;
+    AtomicFile header(headerName);
+    if (!header.get()) return cannotWrite(headerName, header);
+    AtomicFile dataFile(dataName);
+    if (!dataFile.write(data, bytes) || !dataFile.finish()) {
+        reportFailure("Warning: could not save image data!");
+        return 1;
+    }
 
+    std::FILE* h = header.get();
     const int dims = headerDims(*image);
     const char* zeros[] = {"", "0", "0 0", "0 0 0", "0 0 0 0"};
-    std::fprintf(header, "NDims = %i\n", dims);
-    writeValues(header, "DimSize", " %i", image->m_dim, dims);
-    writeValues(header, "ElementSpacing", " %f", image->m_spacing, dims);
-    std::fprintf(header, "Position = %s\n", zeros[dims]);
-    if (dims < 4) writeValues(header, "ImagePositionPatient", " %f", image->m_position, 3);
-    std::fprintf(header, "ElementByteOrderMSB = False\n");
-    if (image->m_channels > 1) std::fprintf(header, "ElementNumberOfChannels = %i\n", image->m_channels);
-    std::fprintf(header, "ElementType = %s\n", typeName);
-    std::fprintf(header, "ElementDataFile = %s\n", pathPart(dataName, false).c_str());
-    if (std::fclose(header) != 0) return 1;
-    return image->saveRaw(dataName.c_str()) == 0 ? 0 : 1;
+    std::fprintf(h, "NDims = %i\n", dims);
+    writeValues(h, "DimSize", " %i", image->m_dim, dims);
+    writeValues(h, "ElementSpacing", " %f", image->m_spacing, dims);
+    std::fprintf(h, "Position = %s\n", zeros[dims]);
+    if (dims < 4) writeValues(h, "ImagePositionPatient", " %f", image->m_position, 3);
+    std::fprintf(h, "ElementByteOrderMSB = False\n");
+    if (image->m_channels > 1) std::fprintf(h, "ElementNumberOfChannels = %i\n", image->m_channels);
+    std::fprintf(h, "ElementType = %s\n", typeName);
+    std::fprintf(h, "ElementDataFile = %s\n", pathPart(dataName, false).c_str());
+    if (!header.finish()) return cannotWrite(headerName, header);
+    if (!dataFile.commit()) {
+        reportFailure("Warning: could not save image data!");
+        return 1;
+    }
+    return header.commit() ? 0 : cannotWrite(headerName, header);
 }
 
 int writeMetaImageFile(const char* fileName, Image* image, bool compress) {
-    if (!fileName || !image) return 1;
+    clearLastError();
+    if (!fileName || !image) {
+        reportFailure("Error: writing a MetaImage needs a file name and an image");
+        return 1;
+    }
     const char* typeName = typeNameOf(image);
-    if (!typeName) return 1;
     const void* data = nullptr;
     std::size_t bytes = 0;
-    withTypedImage(image, [&](auto& typed) {
-        data = typed.m_data;
-        bytes = sizeof(*typed.m_data) * static_cast<std::size_t>(typed.m_image_size);
-    });
-    if (!data && bytes > 0) return 1;
+    if (!typeName || !elementBytes(image, data, bytes)) return 1;
     std::vector<unsigned char> stream;
-    if (compress && !deflateBytes(data, bytes, stream)) return 1;
-    std::FILE* file = std::fopen(fileName, "wb");
-    if (!file) return 1;
+    if (compress && !deflateBytes(data, bytes, stream)) {
+        reportFailure("Error: cannot compress the data of " + std::string(fileName));
+        return 1;
+    }
+    AtomicFile out(fileName);
+    std::FILE* file = out.get();
+    if (!file) return cannotWrite(fileName, out);
 
     const int dims = headerDims(*image);
     const float offset[4] = {image->m_position[0], image->m_position[1], image->m_position[2], 0};
@@ -94,9 +132,8 @@ int writeMetaImageFile(const char* fileName, Image* image, bool compress) {
     std::fprintf(file, "ElementType = %s\nElementDataFile = LOCAL\n", typeName);
     const void* body = compress ? static_cast<const void*>(stream.data()) : data;
     const std::size_t bodyBytes = compress ? stream.size() : bytes;
-    bool ok = bodyBytes == 0 || std::fwrite(body, 1, bodyBytes, file) == bodyBytes;
-    if (std::fclose(file) != 0) ok = false;
-    return ok ? 0 : 1;
+    if (!out.write(body, bodyBytes) || !out.commit()) return cannotWrite(fileName, out);
+    return 0;
 }
 
 }  // namespace KVEL

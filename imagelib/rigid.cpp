@@ -2,14 +2,15 @@
 
 #include "imagelib/detail/element_data.h"
 #include "imagelib/detail/interpolation.h"
+#include "imagelib/detail/messages.h"
 #include "imagelib/detail/thread_pool.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <numeric>
+#include <string>
 #include <vector>
 
 namespace KVEL {
@@ -180,19 +181,24 @@ long long sampleVolume(const ImageBase<T>& source, const float* origin, const fl
 }  // namespace
 
 Image* resampleRigid(const float* params, Image* source, Image* out, bool interpolate) {
+    clearLastError();
     if (!hasElementData(source) || !params) {
-        std::printf("Error: rigid resampling needs a source image with data!\n");
+        reportFailure("Error: rigid resampling needs a source image with data!");
         return nullptr;
     }
     const int dim[3] = {source->width(), source->height(), source->depth()};
     const long long voxels = static_cast<long long>(dim[0]) * dim[1] * dim[2];
     if (out && (out->m_image_size != voxels || !hasElementData(out))) {
-        std::printf("Error: rigid resampling output holds %d elements, not %lld!\n", out->m_image_size, voxels);
+        reportFailure("Error: rigid resampling output holds " + std::to_string(out->m_image_size) + " elements, not " +
+                      std::to_string(voxels) + "!");
         return nullptr;
     }
     if (!out) {
         out = new ImageBase<float>;
-        out->init(dim[0], dim[1], dim[2], 1, 1);
+        if (out->init(dim[0], dim[1], dim[2], 1, 1) != 0) {
+            delete out;
+            return nullptr;
+        }
         out->setSpacing(source->m_spacing[0], source->m_spacing[1], source->m_spacing[2], 1.0f);
     }
 

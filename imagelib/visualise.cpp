@@ -2,13 +2,14 @@
 
 #include "imagelib/detail/derivative3x3.h"
 #include "imagelib/detail/element_data.h"
+#include "imagelib/detail/messages.h"
 #include "imagelib/detail/power_of_two.h"
 #include "imagelib/detail/thread_pool.h"
 #include "imagelib/detail/value_range.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <string>
 #include <vector>
 
 namespace KVEL {
@@ -54,10 +55,11 @@ ValueRange rangeOf(const V* values, std::size_t count, std::size_t step, float m
 template <class V>
 void colourMap(const V* values, unsigned char* rgba, int width, int height, float min, float max,
                const float* table, int tableSize, bool signedScale) {
+    clearLastError();
     if (!values || !rgba || width <= 0 || height <= 0) return;
     // Beyond 2^24 entries a float position can no longer tell them apart.
     if (!table || tableSize < 1 || tableSize > (1 << 24)) {
-        std::printf("Error: a colour table needs 1 to 16777216 entries, not %d!\n", tableSize);
+        reportFailure("Error: a colour table needs 1 to 16777216 entries, not " + std::to_string(tableSize) + "!");
         return;
     }
     const std::size_t count = static_cast<std::size_t>(width) * height;
@@ -201,8 +203,9 @@ int fieldMagnitudeToBytes(const float* field, unsigned char* bytes, int width, i
 }
 
 int imageMagnitudeToBytes(Image* image, unsigned char* bytes) {
+    clearLastError();
     if (!hasElementData(image) || image->m_channels != 2 || !bytes) {
-        std::printf("Error: a magnitude picture needs a two-channel image with data!\n");
+        reportFailure("Error: a magnitude picture needs a two-channel image with data!");
         return 0;
     }
     const int w = image->width(), h = image->height();
@@ -214,9 +217,10 @@ int imageMagnitudeToBytes(Image* image, unsigned char* bytes) {
 
 void channelsToRGBA(const float* values, unsigned char* rgba, int width, int height, Image* image,
                     bool useImageWindows) {
+    clearLastError();
     const int k = image ? std::min(image->m_channels, 3) : 0;
     if (k < 1 || !values || !rgba || width <= 0 || height <= 0) {
-        std::printf("Error: an RGBA picture needs values and an image with 1 to 3 channels!\n");
+        reportFailure("Error: an RGBA picture needs values and an image with 1 to 3 channels!");
         return;
     }
     const std::size_t count = static_cast<std::size_t>(width) * height;
@@ -258,9 +262,11 @@ void smoothField5x5(float* field, int width, int height) {
 }
 
 void sliceToBytesResampled(Image* image, int newWidth, int newHeight, unsigned char* bytes, int slice) {
+    clearLastError();
     if (!hasElementData(image) || !bytes || newWidth < 2 || newHeight < 2 || image->width() < 2 ||
         image->height() < 2 || slice < 0 || slice >= image->depth()) {
-        std::printf("Error: cannot resample slice %d to %d x %d bytes!\n", slice, newWidth, newHeight);
+        reportFailure("Error: cannot resample slice " + std::to_string(slice) + " to " + std::to_string(newWidth) + " x " +
+                      std::to_string(newHeight) + " bytes!");
         return;
     }
     // Real division: an integer quotient would stretch only part of the slice.

@@ -1,12 +1,12 @@
 #include "imagelib/detail/metaimage_header.h"
 
 #include "imagelib/imagebase.h"
+#include "imagelib/detail/messages.h"
 
 #include <libgen.h>
 
 #include <algorithm>
 #include <cctype>
-#include <iostream>
 #include <sstream>
 
 namespace KVEL {
@@ -134,7 +134,7 @@ std::string readElementType(const std::string& v, MetaHeader& h) {
 std::string readHeaderSize(const std::string& v, MetaHeader& h) {
     if (!readNumbers(v, &h.headerSize, 1)) return "unreadable HeaderSize value";
     if (h.headerSize < -1) return "HeaderSize " + std::to_string(h.headerSize) + " is negative";
-    if (h.headerSize != 0 && h.headerSize != -1) std::cout << "Warning: " << h.headerSize << " bytes header" << std::endl;
+    if (h.headerSize != 0 && h.headerSize != -1) reportNotice("Warning: " + std::to_string(h.headerSize) + " bytes header");
     return "";
 }
 
@@ -230,7 +230,7 @@ bool parseMetaHeader(ByteSource& source, const std::string& name, MetaHeader& h,
             if (key == k.name) known = &k;
         }
         if (!known || eq == std::string::npos) {
-            std::cout << "Warning: Unknown keyword \"" << key << "\"" << std::endl;
+            reportNotice("Warning: Unknown keyword \"" + key + "\"");
             continue;
         }
         if (known->read) problem = known->read(line.substr(eq + 1), h);

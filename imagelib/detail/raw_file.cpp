@@ -1,12 +1,15 @@
 #include "imagelib/detail/raw_file.h"
 
+#include "imagelib/detail/atomic_file.h"
+#include "imagelib/detail/messages.h"
+
 #include <cstdio>
 
 namespace KVEL {
 
 static int loadFailure(std::FILE* file) {
     if (file) std::fclose(file);
-    std::printf("Warning: could not load image data!\n");
+    reportFailure("Warning: could not load image data!");
     return 1;
 }
 
@@ -19,11 +22,13 @@ int readRawFile(const char* path, void* data, std::size_t bytes) {
 }
 
 int writeRawFile(const char* path, const void* data, std::size_t bytes) {
-    std::FILE* file = path ? std::fopen(path, "wb") : nullptr;
-    bool ok = file && (bytes == 0 || std::fwrite(data, 1, bytes, file) == bytes);
-    if (file && std::fclose(file) != 0) ok = false;
+    bool ok = path != nullptr;
+    if (ok) {
+        AtomicFile file(path);
+        ok = file.write(data, bytes) && file.commit();
+    }
     if (!ok) {
-        std::printf("Warning: could not save image data!\n");
+        reportFailure("Warning: could not save image data!");
         return 1;
     }
     return 0;

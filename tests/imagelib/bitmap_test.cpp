@@ -2,6 +2,7 @@
 #include "imagelib/bitmap.h"
 
 #include "bmp_file_builder.h"
+#include "../support/command.h"
 #include "../support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -326,24 +327,8 @@ TEST(BitmapFromOtherTools, RefusesTheirFourBitAndRunLengthFiles) {
 }
 
 // Our files as ImageMagick and PIL see them: the same red, green, blue bytes.
-namespace {
-
-std::vector<unsigned char> commandOutput(const std::string& command) {
-    std::vector<unsigned char> out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        unsigned char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.insert(out.end(), buffer, buffer + n);
-        pclose(pipe);
-    }
-    return out;
-}
-
-bool haveTool(const char* path) {
-    return std::system((std::string("command -v ") + path + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-}  // namespace
+using testcommand::commandOutput;
+using testcommand::haveTool;
 
 class BitmapReadByOtherTools : public TempDirTest {};
 

@@ -40,7 +40,7 @@ expect_failure 1 "rgb.mhd: resample2d refused" "$kvel" resample2d 4 4 rgb.mhd ou
 expect_failure 1 "pair.mhd: edges refused" "$kvel" edges 1 pair.mhd out.mhd
 expect_failure 1 "no/such/dir/out.bmp" "$kvel" convert pic.mhd no/such/dir/out.bmp
 # A refused write keeps the old file as it was.
-expect_failure 1 "keep.bmp: a BMP holds one picture" "$kvel" convert vol.mhd keep.bmp
+expect_failure 1 "keep.bmp: a BMP file holds one picture" "$kvel" convert vol.mhd keep.bmp
 cmp -s keep.bmp keep.orig || fail "a refused write changed keep.bmp"
 
 [ ! -e out.mhd ] && [ ! -e out.raw ] && [ ! -e out.bmp ] || fail "a failed command left an output file"

@@ -1,8 +1,23 @@
 #include "failure.h"
 
+#include <kvel/errors.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+
+std::string libraryReason(const std::string& fallback) {
+    std::string reason = KVEL::lastError();
+    for (const char* prefix : {"Error: ", "Error ", "Warning: "}) {
+        if (reason.rfind(prefix, 0) == 0) {
+            reason.erase(0, std::strlen(prefix));
+            break;
+        }
+    }
+    while (!reason.empty() && (reason.back() == '!' || reason.back() == '\r')) reason.pop_back();
+    return reason.empty() ? fallback : reason;
+}
 
 int parseInt(const std::string& text, const char* what, int low, int high) {
     errno = 0;

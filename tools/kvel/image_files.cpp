@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "failure.h"
-#include "library_output.h"
 
 namespace {
 
@@ -46,9 +45,8 @@ std::unique_ptr<KVEL::Image> readImage(const std::string& path) {
     } else {
         throw Failure(path + ": " + std::strerror(errno));
     }
-    LibraryOutput chatter;
     std::unique_ptr<KVEL::Image> image(KVEL::readImage(path.c_str()));
-    if (!image) throw Failure(path + ": " + chatter.reason("not an image file this tool can read"));
+    if (!image) throw Failure(path + ": " + libraryReason("not an image file this tool can read"));
     image->m_verbose = 0;
     image->computeRange();
     return image;
@@ -66,6 +64,5 @@ void writeImage(KVEL::Image& image, const std::string& path) {
         converted = toBytes(image, path);
         out = converted.get();
     }
-    LibraryOutput chatter;
-    if (KVEL::writeImage(path.c_str(), out) != 0) throw Failure(path + ": " + chatter.reason("cannot be written"));
+    if (KVEL::writeImage(path.c_str(), out) != 0) throw Failure(path + ": " + libraryReason("cannot be written"));
 }

@@ -1,6 +1,8 @@
 // kvel: the image library from the shell. Every failure is one line on
 // standard error naming the file and the reason; status 2 for usage errors.
 
+#include <kvel/errors.h>
+
 #include <algorithm>
 #include <iostream>
 #include <string>
@@ -9,7 +11,6 @@
 #include "failure.h"
 #include "image_files.h"
 #include "info.h"
-#include "library_output.h"
 #include "operations.h"
 
 namespace {
@@ -70,9 +71,11 @@ int transform(const std::string& command, std::vector<std::string> args) {
     checkImageFileName(out);
     auto image = readImage(in);
     if (op) {
-        LibraryOutput chatter;
         image = op->run(std::move(image), std::vector<std::string>(args.begin(), args.end() - 2), useNearest);
-        if (!image) throw Failure(in + ": " + command + " refused: " + chatter.reason("the library refused it"));
+        // Operations that change the image in place refuse with a reason only.
+        if (!image || *KVEL::lastError() != '\0') {
+            throw Failure(in + ": " + command + " refused: " + libraryReason("the library refused it"));
+        }
         image->m_verbose = 0;
         image->computeRange();
     }
@@ -83,6 +86,8 @@ int transform(const std::string& command, std::vector<std::string> args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Standard output is the tool's own: the library's reasons come from lastError().
+    KVEL::setMessagesPrinted(false);
     const std::vector<std::string> args(argv + 1, argv + argc);
     try {
         if (args.empty()) throw Failure("no command given", true);
