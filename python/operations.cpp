@@ -94,10 +94,7 @@ ImagePtr resample2d(const py::handle& in, int width, int height) {
     inRange(width, "width", 2, kMaxExtent);
     inRange(height, "height", 2, kMaxExtent);
     Source source(in);
-    KVEL::Image& image = source.image();
-    if (image.m_channels != 1) throw py::value_error("resample2d takes images of one channel");
-    if (image.width() < 2 || image.height() < 2) throw py::value_error("resample2d needs a source of 2 x 2 or more");
-    return run("resample2d", [&] { return ImagePtr(image.resample2D(width, height, nullptr)); });
+    return run("resample2d", [&] { return ImagePtr(source.image().resample2D(width, height, nullptr)); });
 }
 
 // The turn and the padding run on the header over the caller's elements:
@@ -198,9 +195,6 @@ ImagePtr edges(const py::handle& in, float low) {
     finite(low, "low");
     Source source(in);
     KVEL::Image& image = source.image();
-    if (image.depth() > 1 && (image.m_channels != 1 || image.width() < 3 || image.height() < 3 || image.depth() < 3)) {
-        throw py::value_error("edges of a volume need one channel and 3 x 3 x 3 voxels or more");
-    }
     return run("edges", [&] {
         if (image.depth() > 1) {
             ImagePtr volume = source.copy();
