@@ -15,6 +15,7 @@ import time
 import cv2
 import numpy as np
 import scipy.ndimage
+import skimage.exposure
 import skimage.feature
 import skimage.filters
 import skimage.transform
@@ -90,7 +91,6 @@ def main():
     parser.add_argument("--seconds", type=float, default=0.5, help="time per case and library (default 0.5)")
     parser.add_argument("--sizes", default="512,2048", help="picture sizes (default 512,2048)")
     args = parser.parse_args()
-    import skimage.exposure  # noqa: F401  (used by the to_bytes row)
 
     print(f"KVEL threads {kvel.threads()}, OpenCV {cv2.__version__} threads {cv2.getNumThreads()}, "
           f"scikit-image {skimage.__version__}, numpy {np.__version__}")
