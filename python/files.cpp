@@ -1,0 +1,83 @@
+// kvel.read and kvel.write: the library's one entry point for files, with a
+// file that cannot be opened told apart from one the library refuses.
+
+#include "files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <kvel/image_file.h>
+
+#include <cerrno>
+#include <string>
+
+namespace kvelpy {
+
+namespace {
+
+// The name as the operating system sees it (str, bytes or os.PathLike).
+std::string fileName(const py::object& path) {
+    return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+}
+
+std::string shown(const std::string& name) {
+    return py::module_::import("os").attr("fsdecode")(py::bytes(name)).cast<std::string>();
+}
+
+void checkReadable(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw FileError(errno, shown(name));
+    struct stat info;
+    const bool folder = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+    ::close(fd);
+    if (folder) throw FileError(EISDIR, shown(name));
+}
+
+// The folder must let us create the file; an existing folder of that name
+// cannot be replaced by it.
+void checkWritable(const std::string& name) {
+    const std::size_t slash = name.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+    struct stat info;
+    if (::stat(folder.c_str(), &info) != 0) throw FileError(errno, shown(name));
+    if (!S_ISDIR(info.st_mode)) throw FileError(ENOTDIR, shown(name));
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) throw FileError(errno, shown(name));
+    if (::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) throw FileError(EISDIR, shown(name));
+}
+
+}  // namespace
+
+ImagePtr read(const py::object& path) {
+    const std::string name = fileName(path);
+    checkReadable(name);
+    ImagePtr image;
+    {
+        py::gil_scoped_release release;
+        image.reset(KVEL::readImage(name.c_str()));
+    }
+    if (!image) throw LibraryError(shown(name), libraryReason("not an image file KVEL can read"));
+    image->m_verbose = 0;
+    return image;
+}
+
+void write(const py::object& path, const py::handle& imageOrArray, const py::object& spacing,
+           const py::object& position) {
+    const std::string name = fileName(path);
+    if (KVEL::formatForName(name.c_str()) == KVEL::FileFormat::kUnknown) {
+        throw py::value_error("no image format for the name " + shown(name) +
+                              " (the extension names it: .bmp, .mha, .mhd, ...)");
+    }
+    Source source(imageOrArray);
+    KVEL::Image& image = source.image();
+    setGeometry(image, spacing, position);
+    checkWritable(name);
+    int status;
+    {
+        py::gil_scoped_release release;
+        status = KVEL::writeImage(name.c_str(), &image);
+    }
+    if (status != 0) throw LibraryError(shown(name), libraryReason("cannot be written"));
+}
+
+}  // namespace kvelpy
