@@ -4,7 +4,7 @@
 set -eu
 packages="cmake ninja-build g++ freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev"
 if [ "${1:-test}" = test ]; then
-    packages="$packages libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick python3 python3-pil python3-numpy python3-opencv pkg-config clang libclang-rt-14-dev"
+    packages="$packages libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick python3 python3-pil python3-numpy pkg-config clang libclang-rt-14-dev"
 fi
 missing=""
 for p in $packages; do
