@@ -30,7 +30,7 @@ expect_failure 2 "FX" "$kvel" downsample 0 1 1 1 pic.mhd out.mhd
 expect_failure 2 "FZ" "$kvel" downsample 1 1 2 1 pic.mhd out.mhd
 expect_failure 2 "LOW must be below HIGH" "$kvel" window 20 10 pic.mhd out.mhd
 expect_failure 2 "'nan'" "$kvel" edges nan pic.mhd out.mhd
-expect_failure 2 "out.png" "$kvel" convert pic.mhd out.png
+expect_failure 2 "out.gif" "$kvel" convert pic.mhd out.gif
 expect_failure 1 "missing.mhd: No such file" "$kvel" invert missing.mhd out.mhd
 expect_failure 1 "bad.mhd" "$kvel" info bad.mhd
 expect_failure 1 "short.mhd" "$kvel" convert short.mhd out.bmp
@@ -40,7 +40,7 @@ expect_failure 1 "rgb.mhd: resample2d refused" "$kvel" resample2d 4 4 rgb.mhd ou
 expect_failure 1 "pair.mhd: edges refused" "$kvel" edges 1 pair.mhd out.mhd
 expect_failure 1 "no/such/dir/out.bmp" "$kvel" convert pic.mhd no/such/dir/out.bmp
 # A refused write keeps the old file as it was.
-expect_failure 1 "keep.bmp: a BMP holds one picture" "$kvel" convert vol.mhd keep.bmp
+expect_failure 1 "keep.bmp: a BMP file holds one picture" "$kvel" convert vol.mhd keep.bmp
 cmp -s keep.bmp keep.orig || fail "a refused write changed keep.bmp"
 
 [ ! -e out.mhd ] && [ ! -e out.raw ] && [ ! -e out.bmp ] || fail "a failed command left an output file"
