@@ -11,8 +11,8 @@ Run with Debian's /usr/bin/python3 (PIL, numpy):
                                   FILE.theirs (16-bit colour PNG: the high bytes)
   image_fixtures.py quality BASE Q...  for each Q, "same" when BASE-Q.jpg has the
                                   quantisation tables PIL writes at quality Q
-  image_fixtures.py seeds DIR     the fuzz seed corpus: small files into DIR/png
-                                  and DIR/jpeg
+  image_fixtures.py seeds DIR     the fuzz seed corpus (fuzz/corpus): small files
+                                  into DIR/png and DIR/jpeg
 """
 import io
 import os
@@ -179,22 +179,14 @@ def quality(path, levels):
 
 
 def seeds(out):
-    rng = np.random.default_rng(3)
-    os.makedirs(os.path.join(out, "png"), exist_ok=True)
-    os.makedirs(os.path.join(out, "jpeg"), exist_ok=True)
-    png = lambda name: os.path.join(out, "png", name + ".png")
-    write_png(png("grey2"), rng.integers(0, 4, (5, 7, 1)), 0, 2)
-    write_png(png("rgba16"), rng.integers(0, 65536, (3, 5, 4)), 6, 16)
-    write_png(png("rgb_interlaced"), rng.integers(0, 256, (9, 9, 3)), 2, 8, interlaced=True)
-    palette = Image.fromarray(rng.integers(0, 4, (6, 6)).astype(np.uint8), "P")
-    palette.putpalette(bytes(range(12)))
-    palette.save(png("palette_trns"), bits=2, transparency=bytes([0, 128]))
-    Image.fromarray(rng.integers(0, 256, (4, 6, 2)).astype(np.uint8), "LA").save(png("grey_alpha"))
-    jpeg = lambda name: os.path.join(out, "jpeg", name + ".jpg")
-    Image.fromarray(smooth(16, 24, 1, rng)[:, :, 0], "L").save(jpeg("grey"), quality=50)
-    Image.fromarray(smooth(16, 24, 3, rng)).save(jpeg("rgb420"), quality=50)
-    Image.fromarray(smooth(16, 16, 3, rng)).save(jpeg("progressive"), quality=50, progressive=True)
-    Image.fromarray(smooth(8, 8, 4, rng), "CMYK").save(jpeg("cmyk"), quality=50)
+    """Small versions of the fixtures, without their expected elements."""
+    for kind, make, size in (("png", png_fixtures, (5, 3)), ("jpeg", jpeg_fixtures, (16, 8))):
+        folder = os.path.join(out, kind)
+        os.makedirs(folder, exist_ok=True)
+        make(folder, *size)
+        for name in os.listdir(folder):
+            if name.endswith((".expected", ".txt")):
+                os.remove(os.path.join(folder, name))
 
 
 if __name__ == "__main__":
