@@ -6,6 +6,7 @@
 #include "imagelib/detail/codecs.h"
 #include "imagelib/detail/messages.h"
 
+#include <climits>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -115,6 +116,10 @@ void decodeJpeg(jpeg_decompress_struct& jpeg, const unsigned char* bytes, std::s
 
     const int width = static_cast<int>(jpeg.output_width), height = static_cast<int>(jpeg.output_height);
     const int channels = jpeg.out_color_space == JCS_GRAYSCALE ? 1 : 3;
+    if (pixels * channels > static_cast<std::uint64_t>(INT_MAX)) {
+        std::snprintf(state.why, sizeof state.why, "image of %d x %d pixels is too large", width, height);
+        return;
+    }
     auto* image = new (std::nothrow) ImageBase<unsigned char>();
     state.image = image;
     if (!image || image->init(width, height, 1, 1, channels) != 0 ||
