@@ -31,6 +31,8 @@ struct Codec {
     int (*writeFile)(const std::string& path, Image& image, const WriteOptions& options);
 };
 
+extern const Codec kPngCodec;
+extern const Codec kJpegCodec;
 extern const Codec kBmpCodec;
 extern const Codec kMetaImageCodec;
 

@@ -30,7 +30,7 @@ expect_failure 2 "FX" "$kvel" downsample 0 1 1 1 pic.mhd out.mhd
 expect_failure 2 "FZ" "$kvel" downsample 1 1 2 1 pic.mhd out.mhd
 expect_failure 2 "LOW must be below HIGH" "$kvel" window 20 10 pic.mhd out.mhd
 expect_failure 2 "'nan'" "$kvel" edges nan pic.mhd out.mhd
-expect_failure 2 "out.png" "$kvel" convert pic.mhd out.png
+expect_failure 2 "out.gif" "$kvel" convert pic.mhd out.gif
 expect_failure 1 "missing.mhd: No such file" "$kvel" invert missing.mhd out.mhd
 expect_failure 1 "bad.mhd" "$kvel" info bad.mhd
 expect_failure 1 "short.mhd" "$kvel" convert short.mhd out.bmp

@@ -43,9 +43,14 @@ CASES
 "$kvel" edges 1 pic.mhd e.bmp && case "$(range e.bmp)" in "min 0, max 0 " | "min 0, max 255 ") ;; *)
     fail "edge map holds other values: $(range e.bmp)" ;; esac
 
-# Round trips: BMP and MetaImage carry the same bytes, and invert twice is no change.
+# Round trips: BMP, PNG and MetaImage carry the same bytes, and invert twice is no change.
 "$kvel" convert rgb.mhd a.bmp && "$kvel" convert a.bmp b.mhd && cmp -s rgb.raw b.raw || fail "BMP round trip"
 "$kvel" convert vol.mhd v.mha && "$kvel" convert v.mha v2.mhd && cmp -s vol.raw v2.raw || fail ".mha round trip"
+"$kvel" convert rgb.mhd a.png && "$kvel" convert a.png p.mhd && cmp -s rgb.raw p.raw || fail "PNG round trip"
+# Outputs by extension, inputs by content: a JPEG named .png still reads.
+"$kvel" edges 1 a.png e.jpg && mv e.jpg e.png && [ "$("$kvel" info e.png | sed -n 's/^  format: *//p')" = JPEG ] ||
+    fail "a JPEG named .png: $("$kvel" info e.png)"
+[ "$(summary e.png)" = "12 x 5 x 1 x 1, 1, MET_UCHAR" ] || fail "edges to JPEG: $(summary e.png)"
 "$kvel" invert vol.mhd i1.mhd && "$kvel" invert i1.mhd i2.mhd && cmp -s vol.raw i2.raw || fail "invert twice"
 ! cmp -s vol.raw i1.raw || fail "invert changed nothing"
 # A float image written as BMP goes through its range: the lowest value to 0,
