@@ -30,8 +30,8 @@ void startGame(const char* programName, std::vector<std::string>& glutArgs) {
     showTerrain = true;
 
     // Held for the whole game; a picture that fails to load stays empty.
-    auto* pictures = new ValleyPictures();
-    pictures->load();
+    static ValleyPictures pictures;
+    pictures.load();
 
     // GLUT sees the program name and its own options only. The window's place
     // and size come first, so that -geometry can override them.
@@ -51,14 +51,14 @@ void startGame(const char* programName, std::vector<std::string>& glutArgs) {
     tide::Light::setUpSceneLight();
 
     terrain = new tide::Heightmap();
-    setUpWorld(*terrain, *pictures);
+    setUpWorld(*terrain, pictures);
 
     light = new tide::Light();
 
     player = new tide::Viewpoint(Vector3(1, 6, 10), Vector3(1, 0, 0), 0.1);
     tide::readScenario(&balls, &finishes, &enemies, "in.conf");
 
-    KVEL::BitmapTexture& map = pictures->colour;
+    KVEL::BitmapTexture& map = pictures.colour;
     radar = new tide::Radar(static_cast<int>(map.createTexture()), map.width(), map.height(), samplesPerUnit,
                             1.0 / terrain->extentZ(), &balls, &finishes);
     radar->useSmallMap();
