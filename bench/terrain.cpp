@@ -20,6 +20,7 @@
 #include "game/collision.h"
 #include "game/gl_setup.h"
 #include "game/state.h"
+#include "game/world_setup.h"
 #include "imagelib/gl/bitmap_texture.h"
 #include "world/heightmap.h"
 #include "world/light.h"
@@ -218,8 +219,7 @@ BENCHMARK(BM_DrawTerrainAllTiles)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
 // One frame's sweep of a vessel (2 units per second for 16 ms, sinking a little),
 // and the scenario's drop of a ball from height 30.
 void BM_TerrainSweep(benchmark::State& state) {
-    terrain = &shippedTerrain();
-    samplesPerUnit = terrain->samplesPerUnit();
+    installTerrain(shippedTerrain());
     const bool drop = state.range(0) == 1;
     const Vector3 position = drop ? Vector3(30, 30, 20) : Vector3(10, 2.5, 10);
     const Vector3 motion = drop ? Vector3(0, -30, 0) : Vector3(0.032, -0.01, 0.004);

@@ -21,7 +21,7 @@
 #include "game/scenario.h"
 #include "game/state.h"
 #include "game/update.h"
-#include "imagelib/gl/bitmap_texture.h"
+#include "game/world_setup.h"
 #include "scene/ball.h"
 #include "scene/enemy.h"
 #include "scene/finish.h"
@@ -35,17 +35,9 @@ constexpr int kEnemies = 8;
 constexpr int kFinishes = 4;
 
 void loadValley() {
-    static KVEL::BitmapTexture depth;
-    static KVEL::BitmapTexture colour;
-    depth.load(GAME_DATA_DIR "/valleyDepth.bmp");
-    colour.load(GAME_DATA_DIR "/valleyTex.bmp");
-    terrain = new tide::Heightmap();
-    tide::buildTerrainFromPictures(*terrain, depth, "valleyDepth.bmp", colour, "valleyTex.bmp");
-    boundaryPoints[0] = Vector3(terrain->extentX(), 0, 0);
-    boundaryPoints[1] = Vector3(0, 0, terrain->extentZ());
-    boundaryNormals[0] = Vector3(0, 0, 1);
-    boundaryNormals[1] = Vector3(1, 0, 0);
-    samplesPerUnit = terrain->samplesPerUnit();
+    static ValleyPictures pictures;
+    pictures.load(GAME_DATA_DIR);
+    setUpWorld(*new tide::Heightmap(), pictures);
 }
 
 // `balls` balls spread over the valley on a fixed pattern, 8 enemies, 4 finishes.

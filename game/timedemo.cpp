@@ -6,6 +6,7 @@
 #include <ctime>
 #include <iomanip>
 #include <ostream>
+#include <utility>
 
 #include "game/screenshot.h"
 #include "game/update.h"
@@ -18,6 +19,7 @@ using Clock = std::chrono::steady_clock;
 long framesWanted = 0;
 long framesStepped = 0;
 bool keepLast = false;
+std::function<void(long)> frameShown;
 TimedemoTotals totals;
 Clock::time_point runStart;
 
@@ -59,15 +61,17 @@ void timedemoDisplay() {
     if (!countsAsFrame) return;
     // Kept up to date, so a run cut short by closing the window still reports.
     totals.seconds = secondsSince(runStart);
+    if (frameShown) frameShown(totals.frames);
     if (totals.frames == framesWanted) glutLeaveMainLoop();
 }
 
 }  // namespace
 
-void startTimedemo(long frames, bool keepLastFrame) {
+void startTimedemo(long frames, bool keepLastFrame, std::function<void(long)> afterFrame) {
     framesWanted = frames;
     framesStepped = 0;
     keepLast = keepLastFrame;
+    frameShown = std::move(afterFrame);
     totals = TimedemoTotals();
     glutIdleFunc(timedemoIdle);
     glutDisplayFunc(timedemoDisplay);

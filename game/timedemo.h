@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 
 // Benchmark mode: the real game loop on a fixed 16 ms step, so every machine
@@ -19,8 +20,9 @@ constexpr unsigned kTimedemoStepMs = 16;
 // Replaces the idle and display callbacks: each idle call advances the world by
 // 16 ms, the display call that follows draws and shows that frame; after
 // `frames` frames the main loop is left. With keepLastFrame the last frame is
-// kept for --screenshot.
-void startTimedemo(long frames, bool keepLastFrame);
+// kept for --screenshot. afterFrame, when given, is called with the frame's
+// number (from 1) once each frame of the run is shown.
+void startTimedemo(long frames, bool keepLastFrame, std::function<void(long frame)> afterFrame = nullptr);
 
 const TimedemoTotals& timedemoTotals();
 

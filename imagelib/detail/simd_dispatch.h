@@ -4,7 +4,9 @@
 // and the loader picks the version the processor can run. Both versions do
 // the same IEEE operations in the same order (no fused multiply-add), so the
 // results are bit for bit the same; AVX2 only does eight lanes at a time.
-// GCC only: clang cannot clone function templates.
+// GCC only: clang cannot clone function templates. KVEL_NO_TARGET_CLONES
+// (CMake's VALLEY_TARGET_CLONES=OFF, and every ThreadSanitizer build) keeps
+// the baseline version alone.
 //
 // Loops that gain from AVX-512 (x86-64-v4) get a third version: those that
 // narrow floats to bytes or shorts, whose truncating moves replace AVX2's
@@ -13,7 +15,7 @@
 // exist). That level also has fused multiply-add; the library is built with
 // -ffp-contract=off, so the compiler never fuses a product and a sum.
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(KVEL_NO_TARGET_CLONES)
 #define KVEL_WIDE_LOOP __attribute__((target_clones("avx2", "default")))
 #define KVEL_AVX512_LOOP __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else

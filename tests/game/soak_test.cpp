@@ -11,7 +11,6 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "game/scenario.h"
@@ -21,9 +20,11 @@
 #include "scene/enemy.h"
 #include "scene/finish.h"
 #include "scene/viewpoint.h"
+#include "support/ledger.h"
 #include "support/temp_dir.h"
 #include "support/test_world.h"
 
+using testworld::Ledger;
 using tide::ball;
 using tide::submarine;
 
@@ -87,15 +88,6 @@ std::string crowdedScenario(double extentX, double extentZ) {
     return out.str();
 }
 
-bool isNumber(const Vector3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
-
-std::vector<ball*> chainOf(submarine* s) {
-    std::vector<ball*> chain;
-    s->firstCarried();
-    while (ball* b = s->nextCarried()) chain.push_back(b);
-    return chain;
-}
-
 class SoakTest : public TempDirTest {
 protected:
     void SetUp() override {
@@ -125,82 +117,6 @@ protected:
     std::unique_ptr<testworld::InstalledTerrain> terrainHolder;
     tide::Viewpoint* savedPlayer = nullptr;
     std::vector<ball*> everyBall;
-};
-
-// The world's balls and every vessel's chain, checked after every step.
-class Ledger {
-public:
-    Ledger(std::vector<submarine*> vessels_, const std::vector<ball*>& balls_) : vessels(std::move(vessels_)) {
-        for (std::size_t i = 0; i < balls_.size(); ++i) slot[balls_[i]] = i;
-        places.resize(balls_.size());
-        chains.resize(vessels.size());
-        scores.resize(vessels.size());
-        snapshot();
-    }
-
-    void snapshot() {
-        for (std::size_t v = 0; v < vessels.size(); ++v) {
-            chains[v] = chainOf(vessels[v]);
-            scores[v] = vessels[v]->getScore();
-        }
-    }
-
-    // An empty string when every rule held in the step just made.
-    std::string check() {
-        std::fill(places.begin(), places.end(), 0);
-        std::ostringstream problem;
-        for (ball* b : balls) {
-            ++places[slot.at(b)];
-            if (b->isAttached()) problem << "a ball in the world is marked attached; ";
-            if (!isNumber(b->getPosition())) problem << "a ball position is not a number; ";
-        }
-        bool pickedUp = false;
-        bool delivered = false;
-        for (std::size_t v = 0; v < vessels.size(); ++v) {
-            submarine* s = vessels[v];
-            const std::vector<ball*> now = chainOf(s);
-            for (ball* b : now) {
-                ++places[slot.at(b)];
-                if (!b->isAttached() || b->getCarrier() != s) problem << "a carried ball names another carrier; ";
-            }
-            for (ball* b : now) {
-                if (std::find(chains[v].begin(), chains[v].end(), b) == chains[v].end()) pickedUp = true;
-            }
-            int deliveredValue = 0;
-            // Without bullets a ball leaves a chain only by being delivered.
-            for (ball* b : chains[v]) {
-                if (!b->isAttached() || b->getCarrier() != s) deliveredValue += b->getValue();
-            }
-            const int gain = s->getScore() - scores[v];
-            if (gain < 0) problem << "a score decreased; ";
-            if (gain != deliveredValue) problem << "vessel " << v << " gained " << gain << " for balls worth " << deliveredValue << "; ";
-            if (deliveredValue > 0) delivered = true;
-            deliveredTotal += deliveredValue;
-            if (!isNumber(s->getPosition()) || !isNumber(s->getDirection())) problem << "a vessel is not a number; ";
-        }
-        if (std::any_of(places.begin(), places.end(), [](int n) { return n != 1; })) {
-            problem << "a ball is in no place or in two; ";
-        }
-        if (pickedUp && delivered) ++framesWithDeliveryAndPickUp;
-        snapshot();
-        return problem.str();
-    }
-
-    long scoreTotal() const {
-        long total = 0;
-        for (submarine* s : vessels) total += s->getScore();
-        return total;
-    }
-
-    std::vector<submarine*> vessels;
-    long deliveredTotal = 0;
-    int framesWithDeliveryAndPickUp = 0;
-
-private:
-    std::unordered_map<ball*, std::size_t> slot;
-    std::vector<int> places;
-    std::vector<std::vector<ball*>> chains;
-    std::vector<int> scores;
 };
 
 }  // namespace

@@ -9,12 +9,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <atomic>
+#include <chrono>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -125,6 +127,60 @@ TEST(Threads, APartThatFailsFailsTheJobOnTheCallerAndThePoolGoesOn) {
         parts.run([&](int) { ++ran; });
         EXPECT_EQ(ran, 3);
     }
+    KVEL::setThreadCount(0);
+}
+
+// One caller's round on its own picture: filter, gradient, resample2D,
+// downsample and toBytes, each result as bytes.
+std::vector<std::string> callerRound(int caller) {
+    const int types[] = {KVEL::kGlFloat, KVEL::kGlUnsignedByte, KVEL::kGlShort, KVEL::kGlDouble};
+    const int w = 290 + 17 * caller, h = 250 - 9 * caller;
+    auto picture = imagetest::randomImage(types[caller], w, h, 1, 1, 100 + caller, -40, 200);
+    picture->computeRange();
+    std::vector<std::string> out;
+    auto keep = [&](Image* result) {
+        out.push_back(snapshot(result));
+        delete result;
+    };
+    const float sharpen[9] = {0, -1, 0, -1, 5, -1, 0, -1, 0};
+    keep(picture->filter(KVEL::kGlFloat, sharpen, 3, nullptr));
+    keep(picture->gradient(KVEL::kGlFloat, nullptr, true, nullptr));
+    keep(picture->resample2D(w * 3 / 4, h + 31, nullptr));
+    keep(picture->downsample(2, 2, 1, 1, true));
+    const std::unique_ptr<unsigned char[]> bytes(picture->toBytes(nullptr, false));
+    out.emplace_back(reinterpret_cast<const char*>(bytes.get()), std::size_t(w) * h);
+    return out;
+}
+
+// A program with threads of its own calls the library from several at once,
+// and changes the thread count meanwhile: each caller gets what it gets alone.
+TEST(Threads, CallerThreadsOfTheProgramEachGetTheResultsComputedAlone) {
+    constexpr int kCallers = 4;
+    constexpr int kRounds = 3;
+    KVEL::setThreadCount(2);
+    std::vector<std::vector<std::string>> alone;
+    for (int caller = 0; caller < kCallers; ++caller) {
+        alone.push_back(callerRound(caller));
+        for (const std::string& result : alone.back()) ASSERT_NE(result, "null");
+    }
+
+    std::atomic<int> finished{0};
+    std::vector<int> mismatches(kCallers, 0);
+    std::vector<std::thread> callers;
+    for (int caller = 0; caller < kCallers; ++caller) {
+        callers.emplace_back([&, caller] {
+            for (int round = 0; round < kRounds; ++round) {
+                if (callerRound(caller) != alone[caller]) ++mismatches[caller];
+            }
+            ++finished;
+        });
+    }
+    for (int count = 1; finished < kCallers; count = count % 3 + 1) {
+        KVEL::setThreadCount(count);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    for (std::thread& caller : callers) caller.join();
+    for (int caller = 0; caller < kCallers; ++caller) EXPECT_EQ(mismatches[caller], 0) << "caller " << caller;
     KVEL::setThreadCount(0);
 }
 
