@@ -22,7 +22,7 @@ namespace KVEL {
 namespace {
 
 // Binary signatures first; MetaImage, recognised by its text, last.
-const Codec* const kCodecs[] = {&kBmpCodec, &kMetaImageCodec};
+const Codec* const kCodecs[] = {&kTiffCodec, &kNiftiCodec, &kBmpCodec, &kMetaImageCodec};
 
 // Enough for every signature, including a gzip-wrapped NIfTI header.
 constexpr std::size_t kHeadBytes = 4096;

@@ -2,9 +2,9 @@
 # Installs the Debian packages the build, the game and the tests need, if missing.
 # usage: scripts/deps.sh play|test
 set -eu
-packages="cmake ninja-build g++ freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev zlib1g-dev"
+packages="cmake ninja-build g++ freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev zlib1g-dev libtiff-dev"
 if [ "${1:-test}" = test ]; then
-    packages="$packages libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick python3 python3-pil pkg-config clang libclang-rt-14-dev"
+    packages="$packages libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick python3 python3-pil python3-numpy python3-tifffile python3-nibabel pkg-config clang libclang-rt-14-dev"
 fi
 missing=""
 for p in $packages; do

@@ -33,6 +33,8 @@ struct Codec {
 
 extern const Codec kBmpCodec;
 extern const Codec kMetaImageCodec;
+extern const Codec kTiffCodec;
+extern const Codec kNiftiCodec;
 
 // Refuses an image a format cannot hold, in one wording for every format:
 // "Error: a PNG file holds WHAT, not a W x H x D x T image of C channels of MET_... (NAME)".
