@@ -74,9 +74,9 @@ public:
         m_position += n;
         return true;
     }
-    // The most bytes this input can give: checked before anything is allocated.
+    // The most bytes the rest of this input can give: checked before anything is allocated.
     unsigned long long most() const {
-        return m_gzip ? static_cast<unsigned long long>(m_size) * kMaxInflateRatio : m_size;
+        return m_gzip ? static_cast<unsigned long long>(m_size) * kMaxInflateRatio : m_size - m_position;
     }
 
 private:
@@ -260,7 +260,8 @@ bool encode(std::FILE* out, Image& image, const WriteOptions&, const std::string
     NiftiHeader h;
     // NIfTI-1 keeps each dimension in 16 bits.
     h.version = std::max({d[0], d[1], d[2], d[3]}) > 32767 ? 2 : 1;
-    h.dim[0] = d[3] > 1 ? 4 : d[2] > 1 ? 3 : 2;
+    // At least three, so that a picture keeps its slice thickness.
+    h.dim[0] = d[3] > 1 ? 4 : 3;
     h.pixdim[0] = 1;  // qfac: a right-handed grid
     for (int i = 0; i < 4; ++i) {
         h.dim[i + 1] = d[i];

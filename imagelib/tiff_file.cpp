@@ -114,12 +114,22 @@ std::string readPage(TIFF* tif, Page& p) {
 int channelsOf(const Page& p) { return p.photometric == PHOTOMETRIC_PALETTE ? 3 : p.samples; }
 
 // The stored bytes of the current page, each strip or tile counted at most
-// up to the file's size.
-unsigned long long storedBytes(TIFF* tif, toff_t fileSize) {
-    unsigned long long sum = 0;
-    const uint32_t chunks = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
-    for (uint32_t i = 0; i < chunks && sum < fileSize; ++i) sum += std::min<uint64_t>(TIFFGetStrileByteCount(tif, i), fileSize);
-    return std::min<unsigned long long>(sum, fileSize);
+// up to the file's size, added to sum. False when a deflated strip or tile
+// stores more than deflate could take for its data: a bomb, whose rest
+// libtiff would quietly drop.
+bool addStoredBytes(TIFF* tif, const Page& p, toff_t fileSize, unsigned long long& sum) {
+    const bool tiled = TIFFIsTiled(tif);
+    const uint64_t chunkBytes = tiled ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
+    const bool deflated = p.compression == COMPRESSION_ADOBE_DEFLATE || p.compression == COMPRESSION_DEFLATE;
+    // zlib's compressBound, and a little for a writer that rounds up.
+    const uint64_t most = chunkBytes + (chunkBytes >> 12) + (chunkBytes >> 14) + (chunkBytes >> 25) + 13 + 64;
+    const uint32_t chunks = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    for (uint32_t i = 0; i < chunks && sum < fileSize; ++i) {
+        const uint64_t stored = TIFFGetStrileByteCount(tif, i);
+        if (deflated && stored > most) return false;
+        sum += std::min<uint64_t>(stored, fileSize);
+    }
+    return true;
 }
 
 // Copies a decoded rectangle (a tile, or a strip of one plane) into the page.
@@ -240,19 +250,22 @@ Image* decode(const unsigned char* bytes, std::size_t size, const std::string& n
     // other shapes gives its first page.
     const long long pageElements = static_cast<long long>(first.width) * first.height * channelsOf(first);
     long long pages = 1;
-    unsigned long long stored = storedBytes(tif.get(), size), least = leastStored(first);
+    unsigned long long stored = 0, least = leastStored(first);
+    const char* const bomb = "a page stores more deflated bytes than its data could take";
+    if (!addStoredBytes(tif.get(), first, size, stored)) return refuse(name, bomb);
     while (TIFFReadDirectory(tif.get())) {
         Page p;
         if (!readPage(tif.get(), p).empty() || p != first) {
             reportNotice("Warning: " + name + " holds pages of other shapes; only the first is read");
             pages = 1;
             TIFFSetDirectory(tif.get(), 0);
-            stored = storedBytes(tif.get(), size);
+            stored = 0;
+            addStoredBytes(tif.get(), first, size, stored);
             least = leastStored(first);
             break;
         }
         if (++pages * pageElements > INT_MAX) return refuse(name, "more than 2^31 - 1 elements");
-        stored += storedBytes(tif.get(), size);
+        if (!addStoredBytes(tif.get(), p, size, stored)) return refuse(name, bomb);
         least += leastStored(p);
     }
     // Before anything is allocated: the stored bytes must be able to hold the pages.

@@ -98,7 +98,6 @@ Tiff open(TiffClient& client, const char* mode, tmsize_t maxAllocation) {
     if (maxAllocation > 0) TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), maxAllocation);
     Tiff tif(TIFFClientOpenExt("TIFF", mode, &client, readProc, writeProc, seekProc, closeProc, sizeProc, mapProc,
                                unmapProc, options.get()));
-    if (!tif && client.error.empty()) client.error = "not a TIFF file libtiff can open";
     return tif;
 }
 
