@@ -35,4 +35,9 @@ Tiff openTiffBytes(TiffClient& client, const unsigned char* bytes, std::size_t s
 // bigTiff for images whose data would pass the classic format's 4 GiB.
 Tiff openTiffStream(TiffClient& client, std::FILE* file, bool bigTiff);
 
+struct WriteOptions;
+class Image;
+// The TIFF codec's writer: 0, or 1 with the reason reported.
+int writeTiffFile(const std::string& path, Image& image, const WriteOptions& options);
+
 }  // namespace KVEL
