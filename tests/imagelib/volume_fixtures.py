@@ -86,6 +86,20 @@ def tiff_fixtures(folder, m):
     grey = values((9, 10), "u1")
     Image.fromarray(grey).save(os.path.join(folder, "packbits_grey.tif"), compression="packbits")
     m.add("packbits_grey.tif", grey, (10, 9, 1, 1, 1))
+    # Pictures as every other format gives them: palettes applied, white 0 turned to black 0.
+    indices = Image.fromarray(values((6, 8), "u1"), "P")
+    indices.putpalette(values(768, "u1").tobytes())
+    indices.save(os.path.join(folder, "palette.tif"))
+    m.add("palette.tif", np.asarray(indices.convert("RGB")), (8, 6, 1, 1, 3))
+    white = values((5, 4), "u2")
+    tifffile.imwrite(os.path.join(folder, "miniswhite_u2.tif"), white, photometric="miniswhite")
+    m.add("miniswhite_u2.tif", 65535 - white, (4, 5, 1, 1, 1))
+    # Pages of other shapes: the first page alone.
+    first = values((4, 6), "f4")
+    with tifffile.TiffWriter(os.path.join(folder, "mixed_pages.tif")) as tif:
+        tif.write(first, photometric="minisblack")
+        tif.write(values((3, 3), "f4"), photometric="minisblack")
+    m.add("mixed_pages.tif", first, (6, 4, 1, 1, 1))
 
 
 def nifti_fixtures(folder, m):
