@@ -94,6 +94,10 @@ def tiff_fixtures(folder, m):
     white = values((5, 4), "u2")
     tifffile.imwrite(os.path.join(folder, "miniswhite_u2.tif"), white, photometric="miniswhite")
     m.add("miniswhite_u2.tif", 65535 - white, (4, 5, 1, 1, 1))
+    # YCbCr JPEG inside TIFF, lossy: PIL's own decode is the reference.
+    Image.fromarray(values((24, 32, 3), "u1")).save(os.path.join(folder, "jpeg_ycbcr.tif"), compression="jpeg")
+    m.add("jpeg_ycbcr.tif", np.asarray(Image.open(os.path.join(folder, "jpeg_ycbcr.tif")).convert("RGB")),
+          (32, 24, 1, 1, 3))
     # Pages of other shapes: the first page alone.
     first = values((4, 6), "f4")
     with tifffile.TiffWriter(os.path.join(folder, "mixed_pages.tif")) as tif:
