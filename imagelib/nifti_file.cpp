@@ -149,10 +149,9 @@ Image* decodeParts(Input& header, Input* data, const std::string& name) {
     long long elements = type->channels;
     for (int i = 1; i < 8; ++i) {
         dims[i] = i <= h.dim[0] ? h.dim[i] : 1;
-        if (dims[i] < 1 || dims[i] > INT_MAX) return refuse(name, "dimension " + std::to_string(i) + " is " + std::to_string(dims[i]));
-        if (i >= 5 && dims[i] > 1) {
-            return refuse(name, "dimension " + std::to_string(i) + " is " + std::to_string(dims[i]) + "; images of up to 4 dimensions are read");
-        }
+        const std::string extent = "dimension " + std::to_string(i) + " is " + std::to_string(dims[i]);
+        if (dims[i] < 1 || dims[i] > INT_MAX) return refuse(name, extent);
+        if (i >= 5 && dims[i] > 1) return refuse(name, extent + "; images of up to 4 dimensions are read");
         elements *= dims[i];
         if (elements > INT_MAX) return refuse(name, "more than 2^31 - 1 elements");
     }

@@ -61,7 +61,8 @@ struct Page {
 int elementType(const Page& p) {
     if (p.photometric == PHOTOMETRIC_PALETTE) return p.bits == 8 ? kGlUnsignedByte : 0;
     switch (p.format) {
-        case SAMPLEFORMAT_UINT: return p.bits == 8 ? kGlUnsignedByte : p.bits == 16 ? kGlUnsignedShort : p.bits == 32 ? kGlUnsignedInt : 0;
+        case SAMPLEFORMAT_UINT:
+            return p.bits == 8 ? kGlUnsignedByte : p.bits == 16 ? kGlUnsignedShort : p.bits == 32 ? kGlUnsignedInt : 0;
         case SAMPLEFORMAT_INT: return p.bits == 8 ? kGlByte : p.bits == 16 ? kGlShort : p.bits == 32 ? kGlInt : 0;
         case SAMPLEFORMAT_IEEEFP: return p.bits == 32 ? kGlFloat : p.bits == 64 ? kGlDouble : 0;
         default: return 0;
@@ -160,7 +161,10 @@ bool decodePage(TIFF* tif, const Page& p, unsigned char* page) {
         if (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw) || !TIFFGetField(tif, TIFFTAG_TILELENGTH, &th) || !tw || !th) return false;
         const tmsize_t tileBytes = TIFFTileSize(tif);
         const std::size_t tileRow = static_cast<std::size_t>(tw) * chunkSamples * sampleBytes;
-        if (tileBytes <= 0 || static_cast<unsigned long long>(tileBytes) < tileRow * th || tileBytes > kLibtiffAllocation) return false;
+        if (tileBytes <= 0 || static_cast<unsigned long long>(tileBytes) < tileRow * th ||
+            tileBytes > kLibtiffAllocation) {
+            return false;
+        }
         scratch.resize(static_cast<std::size_t>(tileBytes));
         for (int plane = 0; plane < planes; ++plane) {
             for (uint32_t y = 0; y < p.height; y += th) {

@@ -79,7 +79,8 @@ bool writeTo(std::FILE* out, Image& image, const WriteOptions& options, const st
         TIFFSetField(t, TIFFTAG_YRESOLUTION, static_cast<float>(10.0 / image.m_spacing[1]));
         if (d[2] > 1) {
             TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-            TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<uint16_t>(std::min(z, 65535)), static_cast<uint16_t>(std::min(d[2], 65535)));
+            TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<uint16_t>(std::min(z, 65535)),
+                         static_cast<uint16_t>(std::min(d[2], 65535)));
         }
         unsigned char* page = data + z * pageBytes;
         for (uint32_t y = 0, strip = 0; y < static_cast<uint32_t>(d[1]); y += rowsPerStrip, ++strip) {
