@@ -2,11 +2,11 @@
 # Installs the Debian packages the build, the game and the tests need, if missing.
 # usage: scripts/deps.sh play|test
 set -eu
-packages="cmake ninja-build g++ freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev"
+packages="cmake ninja-build g++ freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev"
 if [ "${1:-test}" = test ]; then
     packages="$packages libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick python3 python3-pil pkg-config clang libclang-rt-14-dev"
-    # The Python module and its tests.
-    packages="$packages python3-dev pybind11-dev python3-numpy python3-pytest python3-setuptools python3-wheel python3-pip python3-venv"
+    # Other programs' files for the round-trip tests, and the Python module.
+    packages="$packages python3-numpy python3-tifffile python3-nibabel python3-dev pybind11-dev python3-pytest python3-setuptools python3-wheel python3-pip python3-venv"
 fi
 missing=""
 for p in $packages; do

@@ -35,6 +35,8 @@ extern const Codec kPngCodec;
 extern const Codec kJpegCodec;
 extern const Codec kBmpCodec;
 extern const Codec kMetaImageCodec;
+extern const Codec kTiffCodec;
+extern const Codec kNiftiCodec;
 
 // Refuses an image a format cannot hold, in one wording for every format:
 // "Error: a PNG file holds WHAT, not a W x H x D x T image of C channels of MET_... (NAME)".

@@ -74,3 +74,92 @@ bool deflateBytes(const void* data, std::size_t n, std::vector<unsigned char>& s
 }
 
 }  // namespace KVEL
+
+namespace KVEL {
+
+GunzipStream::GunzipStream(const unsigned char* bytes, std::size_t size)
+    : m_z(std::make_unique<z_stream>()), m_next(bytes), m_left(bytes ? size : 0) {}
+
+GunzipStream::~GunzipStream() {
+    if (m_started) inflateEnd(m_z.get());
+}
+
+bool GunzipStream::read(void* out, std::size_t n, std::string& why) {
+    z_stream& z = *m_z;
+    if (!m_started) {
+        // 16 + window bits: a gzip wrapper, not zlib's.
+        if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) {
+            why = "zlib cannot start inflating";
+            return false;
+        }
+        m_started = true;
+    }
+    unsigned char sink[1 << 16];
+    auto* next = static_cast<unsigned char*>(out);
+    while (n > 0) {
+        if (z.avail_in == 0 && m_left > 0) {
+            z.next_in = const_cast<Bytef*>(m_next);
+            z.avail_in = static_cast<uInt>(std::min(m_left, kInputChunk));
+            m_next += z.avail_in;
+            m_left -= z.avail_in;
+        }
+        if (m_memberEnded) {
+            if (z.avail_in == 0) break;
+            inflateReset(&z);
+            m_memberEnded = false;
+        }
+        const std::size_t room = std::min(n, next ? kOutputChunk : sizeof sink);
+        z.next_out = next ? next : sink;
+        z.avail_out = static_cast<uInt>(room);
+        const int status = inflate(&z, Z_NO_FLUSH);
+        const std::size_t produced = room - z.avail_out;
+        n -= produced;
+        if (next) next += produced;
+        if (status == Z_STREAM_END) {
+            m_memberEnded = true;
+        } else if (status == Z_BUF_ERROR && z.avail_in == 0 && m_left == 0) {
+            break;
+        } else if (status != Z_OK && status != Z_BUF_ERROR) {
+            why = std::string("the compressed data are corrupt (") + (z.msg ? z.msg : "zlib error") + ")";
+            return false;
+        }
+    }
+    if (n > 0) why = "the compressed data end " + std::to_string(n) + " bytes early";
+    return n == 0;
+}
+
+GzipWriter::GzipWriter(std::FILE* out) : m_z(std::make_unique<z_stream>()), m_out(out) {
+    m_ok = deflateInit2(m_z.get(), Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+}
+
+GzipWriter::~GzipWriter() { deflateEnd(m_z.get()); }
+
+bool GzipWriter::pump(int flush) {
+    unsigned char buffer[1 << 16];
+    int status = Z_OK;
+    do {
+        m_z->next_out = buffer;
+        m_z->avail_out = sizeof buffer;
+        status = deflate(m_z.get(), flush);
+        const std::size_t produced = sizeof buffer - m_z->avail_out;
+        if (status == Z_STREAM_ERROR || std::fwrite(buffer, 1, produced, m_out) != produced) m_ok = false;
+    } while (m_ok && (m_z->avail_out == 0 || (flush == Z_FINISH && status != Z_STREAM_END)));
+    return m_ok;
+}
+
+bool GzipWriter::write(const void* data, std::size_t n) {
+    auto* next = static_cast<const unsigned char*>(data);
+    while (m_ok && n > 0) {
+        const std::size_t part = std::min(n, kOutputChunk);
+        m_z->next_in = const_cast<Bytef*>(next);
+        m_z->avail_in = static_cast<uInt>(part);
+        pump(Z_NO_FLUSH);
+        next += part;
+        n -= part;
+    }
+    return m_ok;
+}
+
+bool GzipWriter::finish() { return m_ok && pump(Z_FINISH); }
+
+}  // namespace KVEL

@@ -35,7 +35,7 @@ bool needsBytes(KVEL::FileFormat format, int glType) {
 
 void checkImageFileName(const std::string& path) {
     if (KVEL::formatForName(path.c_str()) == KVEL::FileFormat::kUnknown) {
-        throw Failure(path + ": unknown file type (the name must end in .png, .jpg, .jpeg, .bmp, .mhd or .mha)", true);
+        throw Failure(path + ": unknown file type (the name must end in .png, .jpg, .jpeg, .tif, .tiff, .nii, .nii.gz, .bmp, .mhd or .mha)", true);
     }
 }
 
