@@ -4,10 +4,12 @@
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/messages.h"
 #include "imagelib/detail/raw_file.h"
+#include "imagelib/detail/thread_pool.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <vector>
 
 namespace KVEL {
 
@@ -127,13 +129,28 @@ float ImageBase<T>::computeRange() {
         m_min = m_max = 0;
         return 0;
     }
-    T low = m_data[0];
-    T high = m_data[0];
-    const T* p = m_data;
-    const int n = m_image_size;
-    for (int i = 1; i < n; ++i) {
-        low = p[i] < low ? p[i] : low;
-        high = p[i] > high ? p[i] : high;
+    // Each part starts from its own first element and the parts are folded
+    // in order with the same comparisons, so the result is the single loop's
+    // to the bit: a leading not-a-number stays, later ones are passed over,
+    // and of equal extremes (+0 and -0) the first is kept.
+    const long long rows = static_cast<long long>(m_image_size) / m_stride;
+    const RowParts parts(rows, m_stride);
+    std::vector<T> lows(parts.count()), highs(parts.count());
+    parts.run([&](int part) {
+        const T* p = m_data + parts.begin(part) * m_stride;
+        const long long n = (parts.end(part) - parts.begin(part)) * m_stride;
+        T low = p[0], high = p[0];
+        for (long long i = 1; i < n; ++i) {
+            low = p[i] < low ? p[i] : low;
+            high = p[i] > high ? p[i] : high;
+        }
+        lows[part] = low;
+        highs[part] = high;
+    });
+    T low = lows[0], high = highs[0];
+    for (int part = 1; part < parts.count(); ++part) {
+        low = lows[part] < low ? lows[part] : low;
+        high = highs[part] > high ? highs[part] : high;
     }
     for (int c = 0; c < m_channels; ++c) setRange(static_cast<float>(low), static_cast<float>(high), c);
     m_min = static_cast<float>(low);

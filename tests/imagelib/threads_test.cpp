@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -88,6 +89,21 @@ std::vector<std::string> results() {
         out.push_back(bytes);
         out.emplace_back(reinterpret_cast<const char*>(field.data()), sizeof(float) * field.size());
         out.emplace_back(reinterpret_cast<const char*>(vectors.data()), sizeof(float) * vectors.size());
+    }
+    {
+        // Not-a-number and both zeros where parts begin and end: the range
+        // must not depend on where the rows are split.
+        auto odd = imagetest::randomImage(KVEL::kGlFloat, 500, 400, 1, 1, 5, -1, 1);
+        float* v = static_cast<KVEL::ImageBase<float>*>(odd.get())->data();
+        for (int row = 0; row < 400; row += 7) v[row * 500] = row % 2 ? std::nanf("") : -0.0f;
+        for (int row = 3; row < 400; row += 11) v[row * 500 + 499] = row % 2 ? 0.0f : std::nanf("");
+        for (bool leadingNan : {false, true}) {
+            v[0] = leadingNan ? std::nanf("") : 5;
+            odd->computeRange();
+            const float limits[4] = {odd->m_min, odd->m_max, odd->m_channel_windows[0].low,
+                                     odd->m_channel_windows[0].high};
+            out.emplace_back(reinterpret_cast<const char*>(limits), sizeof limits);
+        }
     }
     auto volume = imagetest::randomImage(KVEL::kGlShort, 71, 60, 43, 1, 11, 0, 900);
     volume->computeRange();
