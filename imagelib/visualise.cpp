@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -278,6 +280,44 @@ void sliceToBytesResampled(Image* image, int newWidth, int newHeight, unsigned c
             bytes[x + static_cast<std::size_t>(newWidth) * y] = toByte(image->getBilinear(px, py, slice));
         }
     }
+}
+
+Image* colourPicture(Image* image) {
+    clearLastError();
+    static const float kTable[] = {0, 0, 0.5f, 0, 0.5f, 1, 0, 1, 0, 1, 1, 0, 1, 0, 0};
+    const int w = image->width(), h = image->height(), channels = image->m_channels;
+    std::vector<float> values(static_cast<std::size_t>(w) * h * channels);
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = image->get(static_cast<int>(i));
+
+    auto picture = std::make_unique<ImageBase<unsigned char>>();
+    picture->m_verbose = image->m_verbose;
+    if (picture->init(w, h, 1, 1, channels == 2 ? 1 : 3) != 0 || !picture->data()) return nullptr;
+    unsigned char* out = picture->data();
+    if (channels == 2) {
+        std::vector<unsigned char> grey(paddedRowLength(w) * h);
+        fieldMagnitudeToBytes(values.data(), grey.data(), w, h, 0, 0, false);
+        for (int y = 0; y < h; ++y) std::memcpy(out + y * w, grey.data() + y * paddedRowLength(w), w);
+        return picture.release();
+    }
+    std::vector<unsigned char> rgba(static_cast<std::size_t>(w) * h * 4);
+    if (channels == 1) {
+        colourMapFloats(values.data(), rgba.data(), w, h, 0, 0, kTable, 5, false);
+    } else {
+        channelsToRGBA(values.data(), rgba.data(), w, h, image, false);
+    }
+    for (std::size_t i = 0; i < rgba.size() / 4; ++i) std::memcpy(out + 3 * i, &rgba[4 * i], 3);
+    return picture.release();
+}
+
+Image* floatCopy(Image* image) {
+    clearLastError();
+    auto copy = std::make_unique<ImageBase<float>>();
+    copy->m_verbose = image->m_verbose;
+    const int* d = image->m_dim;
+    if (copy->init(d[0], d[1], d[2], d[3], image->m_channels) != 0) return nullptr;
+    copy->setSpacing(image->m_spacing[0], image->m_spacing[1], image->m_spacing[2], image->m_spacing[3]);
+    for (int i = 0; i < image->m_image_size; ++i) copy->data()[i] = image->get(i);
+    return copy.release();
 }
 
 }  // namespace KVEL

@@ -57,4 +57,14 @@ KVEL_API void smoothField5x5(float* field, int width, int height);
 // bytes (row length newWidth).
 KVEL_API void sliceToBytesResampled(Image* image, int newWidth, int newHeight, unsigned char* bytes, int slice);
 
+// Slice 0 as a new 8-bit picture (owned by the caller), red first: one
+// channel through a blue-cyan-green-yellow-red colour table, two (a vector
+// field) as grey vector lengths, more as their first channels in colour.
+// Null when there is no memory for it. Its verbose flag is the source's.
+KVEL_API Image* colourPicture(Image* image);
+
+// A float copy of the image (geometry, spacing and verbose flag kept), for
+// operations the library refuses on unsigned sources; null without memory.
+KVEL_API Image* floatCopy(Image* image);
+
 }  // namespace KVEL

@@ -67,17 +67,6 @@ std::vector<float> kernelValues(const py::object& kernel, int& size) {
     return result;
 }
 
-// A float copy: hessian takes the gradient in the source's own type, which
-// the library refuses for unsigned sources.
-ImagePtr toFloat(KVEL::Image& image) {
-    ImagePtr copy = newImage(KVEL::kGlFloat);
-    const int* d = image.m_dim;
-    copy->init(d[0], d[1], d[2], d[3], image.m_channels);
-    copy->setSpacing(image.m_spacing[0], image.m_spacing[1], image.m_spacing[2], image.m_spacing[3]);
-    for (int i = 0; i < image.m_image_size; ++i) copy->set(image.get(i), i);
-    return copy;
-}
-
 }  // namespace
 
 ImagePtr downsample(const py::handle& in, int fx, int fy, int fz, int ft) {
@@ -186,7 +175,9 @@ ImagePtr hessian(const py::handle& in) {
         if (!KVEL::isUnsignedType(KVEL::glTypeOf(&image))) {
             return ImagePtr(image.hessian(KVEL::kGlFloat, nullptr, nullptr));
         }
-        return ImagePtr(toFloat(image)->hessian(KVEL::kGlFloat, nullptr, nullptr));
+        // The library takes the gradient in the source's own type and refuses unsigned ones.
+        ImagePtr copy(KVEL::floatCopy(&image));
+        return copy ? ImagePtr(copy->hessian(KVEL::kGlFloat, nullptr, nullptr)) : ImagePtr();
     });
 }
 
@@ -214,38 +205,11 @@ ImagePtr rigid(const py::handle& in, float tx, float ty, float tz, float a, floa
     return run("rigid", [&] { return ImagePtr(KVEL::resampleRigid(params, &source.image(), nullptr, !nearest)); });
 }
 
-// Slice 0 as a picture: one channel through a colour table (R, G, B), two (a
-// vector field) as grey vector lengths, more as their first channels in colour.
+// Slice 0 as a picture, red first (see KVEL::colourPicture).
 ImagePtr colourmap(const py::handle& in) {
-    static const float kTable[] = {0, 0, 0.5f, 0, 0.5f, 1, 0, 1, 0, 1, 1, 0, 1, 0, 0};
     Source source(in);
     KVEL::Image& image = source.image();
-    return run("colourmap", [&] {
-        const int w = image.width(), h = image.height(), channels = image.m_channels;
-        std::vector<float> values(static_cast<std::size_t>(w) * h * channels);
-        for (std::size_t i = 0; i < values.size(); ++i) values[i] = image.get(static_cast<int>(i));
-
-        ImagePtr picture = newImage(KVEL::kGlUnsignedByte);
-        picture->init(w, h, 1, 1, channels == 2 ? 1 : 3);
-        unsigned char* out = static_cast<KVEL::ImageBase<unsigned char>*>(picture.get())->data();
-        if (!out) return ImagePtr();
-        if (channels == 2) {
-            int padded = 1;
-            while (padded < w) padded *= 2;
-            std::vector<unsigned char> grey(static_cast<std::size_t>(padded) * h);
-            KVEL::fieldMagnitudeToBytes(values.data(), grey.data(), w, h, 0, 0, false);
-            for (int y = 0; y < h; ++y) std::memcpy(out + y * w, grey.data() + y * padded, w);
-            return picture;
-        }
-        std::vector<unsigned char> rgba(static_cast<std::size_t>(w) * h * 4);
-        if (channels == 1) {
-            KVEL::colourMapFloats(values.data(), rgba.data(), w, h, 0, 0, kTable, 5, false);
-        } else {
-            KVEL::channelsToRGBA(values.data(), rgba.data(), w, h, &image, false);
-        }
-        for (std::size_t i = 0; i < rgba.size() / 4; ++i) std::memcpy(out + 3 * i, &rgba[4 * i], 3);
-        return picture;
-    });
+    return run("colourmap", [&] { return ImagePtr(KVEL::colourPicture(&image)); });
 }
 
 // The first frame through the image's range onto 0..255, channels kept.

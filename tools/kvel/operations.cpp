@@ -103,20 +103,9 @@ ImagePtr gradient(ImagePtr image, const Args&, bool) {
     return adopt(image->gradient(KVEL::kGlFloat, nullptr, true, nullptr));
 }
 
-// A float copy: hessian takes the gradient in the source's own type, which
-// the library refuses for unsigned sources.
-ImagePtr toFloat(Image& image) {
-    ImagePtr copy(KVEL::createImage(KVEL::kGlFloat));
-    const int* d = image.m_dim;
-    if (copy->init(d[0], d[1], d[2], d[3], image.m_channels) != 0) return nullptr;
-    copy->m_verbose = 0;
-    copy->setSpacing(image.m_spacing[0], image.m_spacing[1], image.m_spacing[2], image.m_spacing[3]);
-    for (int i = 0; i < image.m_image_size; ++i) copy->set(image.get(i), i);
-    return copy;
-}
-
 ImagePtr hessian(ImagePtr image, const Args&, bool) {
-    if (KVEL::isUnsignedType(KVEL::glTypeOf(image.get()))) image = toFloat(*image);
+    // The library takes the gradient in the source's own type and refuses unsigned ones.
+    if (KVEL::isUnsignedType(KVEL::glTypeOf(image.get()))) image = adopt(KVEL::floatCopy(image.get()));
     return image ? adopt(image->hessian(KVEL::kGlFloat, nullptr, nullptr)) : nullptr;
 }
 
@@ -136,35 +125,7 @@ ImagePtr rigid(ImagePtr image, const Args& a, bool nearest) {
     return adopt(KVEL::resampleRigid(params, image.get(), nullptr, !nearest));
 }
 
-// Slice 0 as a picture: one channel through a colour table, two (a vector
-// field) as grey vector lengths, more as their first channels in colour.
-ImagePtr colourmap(ImagePtr image, const Args&, bool) {
-    static const float kTable[] = {0, 0, 0.5f, 0, 0.5f, 1, 0, 1, 0, 1, 1, 0, 1, 0, 0};
-    const int w = image->width(), h = image->height(), channels = image->m_channels;
-    std::vector<float> values(static_cast<std::size_t>(w) * h * channels);
-    for (std::size_t i = 0; i < values.size(); ++i) values[i] = image->get(static_cast<int>(i));
-
-    auto picture = std::make_unique<KVEL::ImageBase<unsigned char>>();
-    if (channels == 2) {
-        int padded = 1;
-        while (padded < w) padded *= 2;
-        std::vector<unsigned char> grey(static_cast<std::size_t>(padded) * h);
-        KVEL::fieldMagnitudeToBytes(values.data(), grey.data(), w, h, 0, 0, false);
-        if (picture->init(w, h, 1, 1, 1) != 0) return nullptr;
-        for (int y = 0; y < h; ++y) std::memcpy(picture->data() + y * w, grey.data() + y * padded, w);
-        return picture;
-    }
-    std::vector<unsigned char> rgba(static_cast<std::size_t>(w) * h * 4);
-    if (channels == 1) {
-        KVEL::colourMapFloats(values.data(), rgba.data(), w, h, 0, 0, kTable, 5, false);
-    } else {
-        KVEL::channelsToRGBA(values.data(), rgba.data(), w, h, image.get(), false);
-    }
-    if (picture->init(w, h, 1, 1, 3) != 0) return nullptr;
-    unsigned char* rgb = picture->data();
-    for (std::size_t i = 0; i < rgba.size() / 4; ++i) std::memcpy(rgb + 3 * i, rgba.data() + 4 * i, 3);
-    return picture;
-}
+ImagePtr colourmap(ImagePtr image, const Args&, bool) { return adopt(KVEL::colourPicture(image.get())); }
 
 }  // namespace
 
