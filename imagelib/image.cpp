@@ -9,6 +9,7 @@ namespace KVEL {
 
 Image::Image()
     : m_position{0, 0, 0},
+      m_direction{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
       m_dim{0, 0, 0, 0},
       m_spacing{1.0f, 1.0f, 1.0f, 1.0f},
       m_channels(0),
@@ -89,6 +90,8 @@ int Image::init(int x, int y, int z, int t, int channels) {
     m_frame_size = z * m_slice_size;
     m_image_size = t * m_frame_size;
     m_position[0] = m_position[1] = m_position[2] = 0;
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) m_direction[r][c] = r == c ? 1 : 0;
     return fits ? 0 : 1;
 }
 

@@ -115,7 +115,10 @@ public:
     // Intensity-weighted centre (x, y, z) of the first frame.
     virtual std::vector<double> centerOfMass() = 0;
 
+    // Physical placement (see <kvel/space.h>): the first voxel's point in LPS,
+    // and the directions of the index axes as the columns of m_direction.
     float m_position[3];
+    double m_direction[3][3];
     int m_dim[4];
     float m_spacing[4];
     int m_channels;

@@ -3,7 +3,7 @@
 // the pixels come in the order they are stored. libjpeg reports errors by
 // longjmp, so the functions that call it hold only plain data and keep what
 // they allocate in a struct their caller frees.
-#include "imagelib/detail/codecs.h"
+#include "imagelib/formats/codecs.h"
 #include "imagelib/detail/messages.h"
 
 #include <climits>

@@ -4,7 +4,7 @@
 // qform's) offset the position, both as stored. Scaled data (scl_slope) are
 // read as float (double data stay double) with the scaling applied.
 #include "imagelib/detail/byte_source.h"
-#include "imagelib/detail/codecs.h"
+#include "imagelib/formats/codecs.h"
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/messages.h"
 #include "imagelib/detail/nifti_header.h"

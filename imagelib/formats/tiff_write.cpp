@@ -1,7 +1,7 @@
 // TIFF files as this library writes them: one page per slice, deflated with
 // the horizontal predictor for integers, the spacing as pixels per centimetre.
 #include "imagelib/detail/atomic_file.h"
-#include "imagelib/detail/codecs.h"
+#include "imagelib/formats/codecs.h"
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/messages.h"
 #include "imagelib/detail/tiff_client.h"

@@ -5,7 +5,7 @@
 #include "imagelib/errors.h"
 
 #include "imagelib/detail/bmp_reader.h"
-#include "imagelib/detail/codecs.h"
+#include "imagelib/formats/codecs.h"
 #include "imagelib/detail/messages.h"
 
 #include <memory>

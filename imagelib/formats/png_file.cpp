@@ -4,7 +4,7 @@
 // samples stay 16-bit. libpng reports errors by longjmp, so the functions that
 // call it hold only plain data (no destructor may be skipped) and keep what
 // they allocate in a struct their caller frees.
-#include "imagelib/detail/codecs.h"
+#include "imagelib/formats/codecs.h"
 #include "imagelib/detail/messages.h"
 
 #include <png.h>

@@ -6,7 +6,7 @@
 
 #include "imagelib/detail/atomic_file.h"
 #include "imagelib/detail/byte_source.h"
-#include "imagelib/detail/codecs.h"
+#include "imagelib/formats/codecs.h"
 #include "imagelib/detail/messages.h"
 #include "imagelib/detail/metaimage_header.h"
 

@@ -2,7 +2,7 @@
 // recognised by its first line: a key, an equals sign, printable text.
 #include "imagelib/metaimage.h"
 
-#include "imagelib/detail/codecs.h"
+#include "imagelib/formats/codecs.h"
 
 #include <cctype>
 

@@ -2,7 +2,7 @@
 // one shape are one 3-D image (pages along z), as microscopes write stacks;
 // palettes are applied and min-is-white inverted, so a picture reads as from
 // every other format. Written one page per slice (tiff_write.cpp).
-#include "imagelib/detail/codecs.h"
+#include "imagelib/formats/codecs.h"
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/messages.h"
 #include "imagelib/detail/tiff_client.h"
