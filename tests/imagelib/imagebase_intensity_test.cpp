@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -97,23 +98,23 @@ TYPED_TEST(IntensityMatchesElementwise, ExportToBytesShortsAndSlices) {
     }
 }
 
-TYPED_TEST(IntensityMatchesElementwise, CenterOfMass) {
-    auto image = patterned<TypeParam>(17, 5, 3, 1);
-    double sum = 0, sx = 0, sy = 0, sz = 0;
-    for (int z = 0, i = 0; z < 3; ++z)
-        for (int y = 0; y < 5; ++y)
-            for (int x = 0; x < 17; ++x, ++i) {
-                const double w = static_cast<double>(image->get(i)) - image->m_channel_windows[0].low;
-                sum += w;
-                sx += w * x;
-                sy += w * y;
-                sz += w * z;
-            }
-    const std::vector<double> centre = image->centerOfMass();
+// Whatever the weighting, an image that is its own mirror image along each
+// axis has its centre of mass at the middle.
+TYPED_TEST(IntensityMatchesElementwise, CenterOfMassOfAMirrorSymmetricImageIsItsMiddle) {
+    ImageBase<TypeParam> image;
+    image.m_verbose = 0;
+    image.init(17, 6, 3, 1, 1);
+    for (int z = 0; z < 3; ++z)
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 17; ++x)
+                image.set(static_cast<float>(3 * std::min(x, 16 - x) + 5 * std::min(y, 5 - y) + 7 * std::min(z, 2 - z) + 1),
+                          x, y, z, 0, 0);
+    image.computeRange();
+    const std::vector<double> centre = image.centerOfMass();
     ASSERT_EQ(centre.size(), 3u);
-    EXPECT_EQ(centre[0], sx / sum);
-    EXPECT_EQ(centre[1], sy / sum);
-    EXPECT_EQ(centre[2], sz / sum);
+    EXPECT_NEAR(centre[0], 8, 1e-9);
+    EXPECT_NEAR(centre[1], 2.5, 1e-9);
+    EXPECT_NEAR(centre[2], 1, 1e-9);
 }
 
 // Hand-worked cases
