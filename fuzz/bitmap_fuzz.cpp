@@ -1,7 +1,14 @@
-// Bitmap::load on arbitrary bytes, decoded in memory.
+// Bitmap::load on arbitrary bytes, decoded in memory, and the entry point's
+// BMP reader, which also takes 1 and 4-bit and run-length coded pictures.
 #include "imagelib/bitmap.h"
+#include "imagelib/errors.h"
+#include "imagelib/image_file.h"
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "image_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     KVEL::Bitmap bitmap;
@@ -13,5 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (bitmap.m_image_size != bitmap.m_dim[0] * bitmap.m_dim[1] * bitmap.m_channels) __builtin_trap();
         (void)sum;
     }
+    if (KVEL::formatOf(data, size) != KVEL::FileFormat::kBmp) return 0;
+    KVEL::setMessagesPrinted(false);
+    std::unique_ptr<KVEL::Image> image(KVEL::readImage(data, size));
+    if (!image && std::strlen(KVEL::lastError()) == 0) __builtin_trap();
+    if (image) checkWholePicture(*image);
     return 0;
 }

@@ -46,7 +46,7 @@ std::unique_ptr<ImageBase<unsigned char>> applyPalette(const Bitmap& bitmap) {
 Image* decode(const unsigned char* bytes, std::size_t size, const std::string& name) {
     Bitmap bitmap;
     ByteSource source(bytes, size);
-    const std::string why = readBitmap(bitmap, source);
+    const std::string why = readBitmap(bitmap, source, true);
     if (!why.empty()) {
         reportFailure("Error: " + name + " is not a BMP file this library reads (" + why + ")");
         return nullptr;

@@ -7,12 +7,15 @@ Run with Debian's /usr/bin/python3 (PIL, numpy):
                                   and a line "NAME WIDTH HEIGHT CHANNELS BITS" in
                                   DIR/manifest.txt
   image_fixtures.py jpeg DIR      JPEG files, NAME.expected is PIL's own decode
+  image_fixtures.py bmp DIR       1 and 4-bit and run-length coded BMP files,
+                                  NAME.expected is PIL's decode (grey when every
+                                  palette entry is, RGB otherwise)
   image_fixtures.py read FILE...  each FILE's elements as PIL sees them, into
                                   FILE.theirs (16-bit colour PNG: the high bytes)
   image_fixtures.py quality BASE Q...  for each Q, "same" when BASE-Q.jpg has the
                                   quantisation tables PIL writes at quality Q
   image_fixtures.py seeds DIR     the fuzz seed corpus (fuzz/corpus): small files
-                                  into DIR/png and DIR/jpeg
+                                  into DIR/png, DIR/jpeg and DIR/bitmap
 """
 import io
 import os
@@ -158,6 +161,94 @@ def jpeg_fixtures(out, w=37, h=21):
         f.write("\n".join(cases) + "\n")
 
 
+def write_bmp(path, width, height, bits, palette, rows, compression=0, top_down=False, colours=None):
+    """rows: the pixel bytes in file order; palette: RGB triples."""
+    data = b"".join(rows)
+    table = b"".join(bytes([b, g, r, 0]) for r, g, b in palette)
+    offset = 14 + 40 + len(table)
+    info = struct.pack("<IiiHHIIiiII", 40, width, -height if top_down else height, 1, bits, compression,
+                       len(data), 2835, 2835, len(palette) if colours is None else colours, 0)
+    with open(path, "wb") as f:
+        f.write(struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset) + info + table + data)
+
+
+def packed_rows(index, bits):
+    """Rows of indices packed from the high bits down, padded to 4 bytes."""
+    rows = []
+    for row in index:
+        out = bytearray(((len(row) * bits + 31) // 32) * 4)
+        for x, v in enumerate(row):
+            out[x * bits // 8] |= int(v) << (8 - bits - x * bits % 8)
+        rows.append(bytes(out))
+    return rows
+
+
+def run_length_rows(index, bits, rng):
+    """Each row as encoded runs and absolute groups of 4, then end of row; end of
+    picture last. Codes PIL and the BMP format read alike (no skips)."""
+    rows = []
+    for row in index:
+        out, x = bytearray(), 0
+        while x < len(row):
+            if x + 4 <= len(row) and rng.integers(2):
+                group = row[x:x + 4]
+                out += bytes([0, 4]) + (bytes([group[0] << 4 | group[1], group[2] << 4 | group[3]])
+                                        if bits == 4 else bytes(group.tolist()))
+                x += 4
+            else:
+                n = int(min(rng.integers(1, 7), len(row) - x))
+                value = int(row[x] << 4 | row[x + 1]) if bits == 4 and n > 1 else int(row[x] << 4) if bits == 4 else int(row[x])
+                out += bytes([n, value])
+                x += n
+        rows.append(bytes(out) + bytes([0, 0]))
+    rows[-1] = rows[-1][:-2] + bytes([0, 1])
+    return rows
+
+
+def bmp_fixtures(out, w=13, h=7):
+    rng = np.random.default_rng(11)
+    cases = []
+
+    def add(name):
+        image = Image.open(os.path.join(out, name + ".bmp"))
+        palette = image.getpalette() if image.mode == "P" else None
+        grey = palette is None or all(palette[i] == palette[i + 1] == palette[i + 2] for i in range(0, len(palette), 3))
+        a = np.array(image.convert("L" if grey else "RGB"))
+        a.tofile(os.path.join(out, name + ".expected"))
+        cases.append("%s %d %d %d 8" % (name, w, h, 1 if grey else 3))
+
+    def colours(n):
+        return [tuple(int(v) for v in c) for c in rng.integers(0, 256, (n, 3))]
+
+    # What PIL writes: 1-bit black and white, bottom-up.
+    Image.fromarray(rng.integers(0, 2, (h, w)).astype(bool)).save(os.path.join(out, "pil_bits1.bmp"))
+    add("pil_bits1")
+    # By hand: palettes of colour or grey, full or short, either row order.
+    for bits in (1, 4):
+        index = rng.integers(0, 2**bits, (h, w))
+        write_bmp(os.path.join(out, "bits%d.bmp" % bits), w, h, bits, colours(2**bits), packed_rows(index[::-1], bits))
+        add("bits%d" % bits)
+        write_bmp(os.path.join(out, "bits%d_top_down.bmp" % bits), w, h, bits, colours(2**bits),
+                  packed_rows(index, bits), top_down=True)
+        add("bits%d_top_down" % bits)
+    ramp = [(i * 17, i * 17, i * 17) for i in range(16)]
+    index = rng.integers(0, 16, (h, w))
+    write_bmp(os.path.join(out, "bits4_grey.bmp"), w, h, 4, ramp, packed_rows(index[::-1], 4), colours=0)
+    add("bits4_grey")
+    index = rng.integers(0, 5, (h, w))
+    write_bmp(os.path.join(out, "bits4_short_palette.bmp"), w, h, 4, colours(5), packed_rows(index[::-1], 4))
+    add("bits4_short_palette")
+    for bits, compression in ((4, 2), (8, 1)):
+        n = 2**bits
+        rows = run_length_rows(rng.integers(0, n, (h, w)), bits, rng)
+        name = "rle%d" % bits
+        write_bmp(os.path.join(out, name + ".bmp"), w, h, bits, colours(n), rows, compression)
+        add(name)
+
+    with open(os.path.join(out, "manifest.txt"), "w") as f:
+        f.write("\n".join(cases) + "\n")
+
+
 def read_back(paths):
     for path in paths:
         image = Image.open(path)
@@ -180,7 +271,8 @@ def quality(path, levels):
 
 def seeds(out):
     """Small versions of the fixtures, without their expected elements."""
-    for kind, make, size in (("png", png_fixtures, (5, 3)), ("jpeg", jpeg_fixtures, (16, 8))):
+    for kind, make, size in (("png", png_fixtures, (5, 3)), ("jpeg", jpeg_fixtures, (16, 8)),
+                             ("bitmap", bmp_fixtures, (5, 3))):
         folder = os.path.join(out, kind)
         os.makedirs(folder, exist_ok=True)
         make(folder, *size)
@@ -195,6 +287,8 @@ if __name__ == "__main__":
         png_fixtures(args[0])
     elif command == "jpeg":
         jpeg_fixtures(args[0])
+    elif command == "bmp":
+        bmp_fixtures(args[0])
     elif command == "read":
         read_back(args)
     elif command == "quality":

@@ -1,6 +1,7 @@
 // PNG and JPEG through the entry point: files other programs wrote (PIL,
 // numpy) read element for element, ours read by them, and hostile
 // bytes refused with one line.
+#include "imagelib/bitmap.h"
 #include "imagelib/errors.h"
 #include "imagelib/image_file.h"
 #include "random_image.h"
@@ -95,6 +96,15 @@ protected:
 
 TEST_F(ImageFilesOfOtherPrograms, PngOfEveryColourTypeAndDepthReadsElementForElement) {
     expectFixturesRead("png", ".png");
+}
+
+// Through the entry point only: Bitmap::load keeps to 8 bits and more, uncompressed.
+TEST_F(ImageFilesOfOtherPrograms, BmpOfOneAndFourBitsAndRunLengthsReadAsPilDecodesThem) {
+    expectFixturesRead("bmp", ".bmp");
+    for (const char* name : {"bits1", "bits4", "rle4", "rle8"}) {
+        Bitmap bitmap;
+        EXPECT_EQ(bitmap.load(path(std::string(name) + ".bmp").c_str()), -1) << name;
+    }
 }
 
 // libjpeg-turbo decodes for PIL too, with the same settings: equal pixels,
