@@ -5,6 +5,7 @@
 #include "imagelib/errors.h"
 #include "imagelib/image_file.h"
 #include "random_image.h"
+#include "bmp_file_builder.h"
 #include "../support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -247,6 +248,19 @@ TEST_F(ImageFilesHostile, TinyFilesClaimingHugeImagesAreRefusedBeforeAllocating)
     putBig16(&jpeg[sof + 5], 65000), putBig16(&jpeg[sof + 7], 65000);
     EXPECT_FALSE(std::unique_ptr<Image>(readImage(jpeg.data(), jpeg.size())));
     EXPECT_STREQ(lastError(), "Error: JPEG file in memory: image of 65000 x 65000 pixels is larger than the file can hold");
+
+    // Run-length coded BMP: 30000 x 30000 in one end-of-picture code; and
+    // codes that stop before the last row without that code.
+    bmptest::BmpFields rle;
+    rle.bitCount = 8, rle.compression = 1, rle.paletteEntries = 256;
+    rle.width = rle.height = 30000;
+    std::vector<unsigned char> bmp = bmptest::buildBmp(rle, {0, 1});
+    EXPECT_FALSE(std::unique_ptr<Image>(readImage(bmp.data(), bmp.size())));
+    EXPECT_NE(std::string(lastError()).find("coded bytes"), std::string::npos) << lastError();
+    rle.width = rle.height = 4;
+    bmp = bmptest::buildBmp(rle, {4, 9, 0, 0, 4, 9});
+    EXPECT_FALSE(std::unique_ptr<Image>(readImage(bmp.data(), bmp.size())));
+    EXPECT_NE(std::string(lastError()).find("cut short"), std::string::npos) << lastError();
 }
 
 TEST_F(ImageFilesHostile, ImagesAFormatCannotHoldAreRefusedNotConverted) {
