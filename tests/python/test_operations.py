@@ -91,6 +91,16 @@ def test_results_never_share_the_callers_elements(call, shape):
         assert same_bits(elements, values)
 
 
+@pytest.mark.parametrize("values", [VOLUME, BYTES], ids=["volume", "picture"])
+def test_preview_writes_the_picture_it_returns_as_the_tool_does(tmp_path, tool, values):
+    source = kvel.Image.from_array(values, spacing=(0.5, 2, 3)[: values.ndim])
+    kvel.write(tmp_path / "in.mha", source)
+    tool("preview", tmp_path / "in.mha", tmp_path / "tool.png")
+    picture = kvel.preview(source, tmp_path / "module.png")
+    for name in ("tool.png", "module.png"):
+        assert same_bits(kvel.read(tmp_path / name).array, picture.array)
+
+
 def test_to_bytes_equals_what_the_tool_writes_for_a_picture(tmp_path, tool):
     values = picture(32, 64) * 3 - 100
     kvel.write(tmp_path / "in.mha", values)

@@ -2,6 +2,8 @@
 
 #include <kvel/bitmap.h>
 #include <kvel/edges.h>
+#include <kvel/image_file.h>
+#include <kvel/preview.h>
 #include <kvel/rigid.h>
 #include <kvel/visualise.h>
 
@@ -132,6 +134,16 @@ ImagePtr rigid(const Values& v) {
 
 ImagePtr colourmap(const Values& v) { return result("colourmap", KVEL::colourPicture(&input(v))); }
 
+// Written here, so that the module writes the file as the tool does; the
+// picture is also the result.
+ImagePtr preview(const Values& v) {
+    ImagePtr picture = result("preview", KVEL::previewPicture(input(v)));
+    if (KVEL::writeImage(v[1].text.c_str(), picture.get()) != 0) {
+        throw Refusal("preview", libraryReason("the picture cannot be written"));
+    }
+    return picture;
+}
+
 Argument real(const char* name, const char* help) { return {name, Kind::kFloat, help}; }
 
 }  // namespace
@@ -171,6 +183,9 @@ const std::vector<Operation>& operations() {
          Effect::kNew, "OUT", rigid},
         {"colourmap", "slice 0 as an RGB picture; a 2-channel vector field as grey vector lengths", {kIn},
          Effect::kNew, "OUT", colourmap},
+        {"preview", "axial, coronal and sagittal middle slices in the patient's axes, lettered at their edges",
+         {kIn, {"OUT", Kind::kPath, "the RGB picture file, e.g. .png", 0, 0, -1, false, 0, false, "path"}},
+         Effect::kNew, nullptr, preview},
     };
     return table;
 }
