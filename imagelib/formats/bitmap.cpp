@@ -191,7 +191,8 @@ std::string readBitmap(Bitmap& b, ByteSource& source, bool lowDepths) {
     }
     const long long pixelOffset = h.offBits >= paletteOffset ? h.offBits : paletteOffset + paletteSize * 4LL;
     // The last row may lack its padding; anything shorter is a truncated file.
-    const long long needed = runLengths ? pixelOffset + 2 : pixelOffset + padded * (rows - 1) + rowBytes(h.bitCount, width);
+    const long long needed =
+        runLengths ? pixelOffset + 2 : pixelOffset + padded * (rows - 1) + rowBytes(h.bitCount, width);
     if (source.size() < needed || !source.seek(pixelOffset)) return "the pixels are cut short";
     // Codes that skip rows make any ratio possible; a picture beyond this
     // many pixels per coded byte is refused before anything is allocated.

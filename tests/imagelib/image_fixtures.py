@@ -161,90 +161,68 @@ def jpeg_fixtures(out, w=37, h=21):
         f.write("\n".join(cases) + "\n")
 
 
-def write_bmp(path, width, height, bits, palette, rows, compression=0, top_down=False, colours=None):
-    """rows: the pixel bytes in file order; palette: RGB triples."""
-    data = b"".join(rows)
-    table = b"".join(bytes([b, g, r, 0]) for r, g, b in palette)
-    offset = 14 + 40 + len(table)
-    info = struct.pack("<IiiHHIIiiII", 40, width, -height if top_down else height, 1, bits, compression,
-                       len(data), 2835, 2835, len(palette) if colours is None else colours, 0)
+def write_bmp(path, bits, palette, rows, compression=0, top_down=False, colours=None):
+    """rows: (height, bytes) in file order; palette: RGB triples."""
+    data, table = b"".join(rows[1]), b"".join(bytes([b, g, r, 0]) for r, g, b in palette)
+    info = struct.pack("<IiiHHIIiiII", 40, rows[0], -len(rows[1]) if top_down else len(rows[1]), 1, bits,
+                       compression, len(data), 2835, 2835, len(palette) if colours is None else colours, 0)
     with open(path, "wb") as f:
-        f.write(struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset) + info + table + data)
+        f.write(struct.pack("<2sIHHI", b"BM", 54 + len(table) + len(data), 0, 0, 54 + len(table)) + info + table + data)
 
 
 def packed_rows(index, bits):
-    """Rows of indices packed from the high bits down, padded to 4 bytes."""
-    rows = []
-    for row in index:
-        out = bytearray(((len(row) * bits + 31) // 32) * 4)
-        for x, v in enumerate(row):
-            out[x * bits // 8] |= int(v) << (8 - bits - x * bits % 8)
-        rows.append(bytes(out))
-    return rows
+    """Indices packed from the high bits down, rows padded to 4 bytes."""
+    w = index.shape[1]
+    bits_row = np.zeros((index.shape[0], (w * bits + 31) // 32 * 32), np.uint8)
+    for b in range(bits):
+        bits_row[:, b:w * bits:bits] = index >> (bits - 1 - b) & 1
+    return w, [np.packbits(row).tobytes() for row in bits_row]
 
 
-def run_length_rows(index, bits, rng):
-    """Each row as encoded runs and absolute groups of 4, then end of row; end of
-    picture last. Codes PIL and the BMP format read alike (no skips)."""
+def run_length_rows(w, h, bits, rng):
+    """Runs of 1 to 6 and absolute groups of 4 (no skips: PIL reads those differently)."""
     rows = []
-    for row in index:
-        out, x = bytearray(), 0
-        while x < len(row):
-            if x + 4 <= len(row) and rng.integers(2):
-                group = row[x:x + 4]
-                out += bytes([0, 4]) + (bytes([group[0] << 4 | group[1], group[2] << 4 | group[3]])
-                                        if bits == 4 else bytes(group.tolist()))
-                x += 4
-            else:
-                n = int(min(rng.integers(1, 7), len(row) - x))
-                value = int(row[x] << 4 | row[x + 1]) if bits == 4 and n > 1 else int(row[x] << 4) if bits == 4 else int(row[x])
-                out += bytes([n, value])
-                x += n
-        rows.append(bytes(out) + bytes([0, 0]))
+    for _ in range(h):
+        row, x = bytearray(), 0
+        while x < w:
+            if x + 4 <= w and rng.integers(2):  # four indices as stored
+                n, code = 4, [0, 4] + rng.integers(0, 256, 2 if bits == 4 else 4).tolist()
+            else:  # n of one index (RLE4: of the byte's two in turn)
+                n = int(min(rng.integers(1, 7), w - x))
+                code = [n, int(rng.integers(0, 256))]
+            row += bytes(code)
+            x += n
+        rows.append(bytes(row) + bytes([0, 0]))
     rows[-1] = rows[-1][:-2] + bytes([0, 1])
-    return rows
+    return w, rows
 
 
 def bmp_fixtures(out, w=13, h=7):
     rng = np.random.default_rng(11)
     cases = []
 
-    def add(name):
-        image = Image.open(os.path.join(out, name + ".bmp"))
-        palette = image.getpalette() if image.mode == "P" else None
-        grey = palette is None or all(palette[i] == palette[i + 1] == palette[i + 2] for i in range(0, len(palette), 3))
-        a = np.array(image.convert("L" if grey else "RGB"))
-        a.tofile(os.path.join(out, name + ".expected"))
+    def add(name, *args, **kw):
+        path = os.path.join(out, name + ".bmp")
+        if args:
+            write_bmp(path, *args, **kw)
+        image = Image.open(path)
+        grey = image.mode != "P" or all(len(set(c)) == 1 for c in np.reshape(image.getpalette(), (-1, 3)).tolist())
+        np.array(image.convert("L" if grey else "RGB")).tofile(os.path.join(out, name + ".expected"))
         cases.append("%s %d %d %d 8" % (name, w, h, 1 if grey else 3))
 
     def colours(n):
-        return [tuple(int(v) for v in c) for c in rng.integers(0, 256, (n, 3))]
+        return [tuple(c) for c in rng.integers(0, 256, (n, 3)).tolist()]
 
-    # What PIL writes: 1-bit black and white, bottom-up.
     Image.fromarray(rng.integers(0, 2, (h, w)).astype(bool)).save(os.path.join(out, "pil_bits1.bmp"))
     add("pil_bits1")
-    # By hand: palettes of colour or grey, full or short, either row order.
     for bits in (1, 4):
         index = rng.integers(0, 2**bits, (h, w))
-        write_bmp(os.path.join(out, "bits%d.bmp" % bits), w, h, bits, colours(2**bits), packed_rows(index[::-1], bits))
-        add("bits%d" % bits)
-        write_bmp(os.path.join(out, "bits%d_top_down.bmp" % bits), w, h, bits, colours(2**bits),
-                  packed_rows(index, bits), top_down=True)
-        add("bits%d_top_down" % bits)
-    ramp = [(i * 17, i * 17, i * 17) for i in range(16)]
-    index = rng.integers(0, 16, (h, w))
-    write_bmp(os.path.join(out, "bits4_grey.bmp"), w, h, 4, ramp, packed_rows(index[::-1], 4), colours=0)
-    add("bits4_grey")
-    index = rng.integers(0, 5, (h, w))
-    write_bmp(os.path.join(out, "bits4_short_palette.bmp"), w, h, 4, colours(5), packed_rows(index[::-1], 4))
-    add("bits4_short_palette")
-    for bits, compression in ((4, 2), (8, 1)):
-        n = 2**bits
-        rows = run_length_rows(rng.integers(0, n, (h, w)), bits, rng)
-        name = "rle%d" % bits
-        write_bmp(os.path.join(out, name + ".bmp"), w, h, bits, colours(n), rows, compression)
-        add(name)
-
+        add("bits%d" % bits, bits, colours(2**bits), packed_rows(index[::-1], bits))
+        add("bits%d_top_down" % bits, bits, colours(5), packed_rows(index % 5, bits), top_down=True)
+    ramp = [(i * 17,) * 3 for i in range(16)]
+    add("bits4_grey", 4, ramp, packed_rows(rng.integers(0, 16, (h, w)), 4), colours=0)
+    add("rle4", 4, colours(16), run_length_rows(w, h, 4, rng), 2)
+    add("rle8", 8, colours(256), run_length_rows(w, h, 8, rng), 1)
     with open(os.path.join(out, "manifest.txt"), "w") as f:
         f.write("\n".join(cases) + "\n")
 
