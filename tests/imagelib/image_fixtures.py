@@ -167,7 +167,8 @@ def write_bmp(path, bits, palette, rows, compression=0, top_down=False, colours=
     info = struct.pack("<IiiHHIIiiII", 40, rows[0], -len(rows[1]) if top_down else len(rows[1]), 1, bits,
                        compression, len(data), 2835, 2835, len(palette) if colours is None else colours, 0)
     with open(path, "wb") as f:
-        f.write(struct.pack("<2sIHHI", b"BM", 54 + len(table) + len(data), 0, 0, 54 + len(table)) + info + table + data)
+        offset = 54 + len(table)
+        f.write(struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset) + info + table + data)
 
 
 def packed_rows(index, bits):
