@@ -34,7 +34,8 @@ struct PreviewPanel {
 // between them) the panels alternate between the two in squares of
 // `checkerSize` pixels, each grey through its own range. `panels`, when
 // given, receives the layout. Null with the reason in lastError() for an empty
-// image, an overlay of another grid or a checker size below 1.
+// image, a direction matrix that cannot be inverted, an overlay of another
+// grid or a checker size below 1.
 KVEL_API Image* previewPicture(const Image& base, const Image* overlay = nullptr, int checkerSize = 16,
                                std::vector<PreviewPanel>* panels = nullptr);
 
