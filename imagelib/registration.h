@@ -70,7 +70,7 @@ struct RegistrationProgress {
 };
 
 struct RegistrationOptions {
-    Metric metric = Metric::MeanSquares;
+    Metric metric = Metric::MutualInformation;
     Start start = Start::MassCentres;
     std::vector<int> shrinkFactors{8, 4, 2, 1};
     std::vector<int> iterations{200, 200, 100, 60};  // per level; the last repeats

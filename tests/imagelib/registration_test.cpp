@@ -108,6 +108,7 @@ TEST(Registration, AffineRecoversScaleAndShear) {
     c.fixed = sampled(34, 32, 28, {1.2, 1.2, 1.5}, identityDirection(), [&](const Vec3& p) { return scene(c.truth.apply(p)); });
     RegistrationOptions options;
     options.shrinkFactors = {4, 2, 1};
+    options.metric = Metric::MeanSquares;
     options.iterations = {300};
     const RegistrationResult r = registerAffine(*c.fixed, *c.moving, options);
     ASSERT_TRUE(r.transform) << r.error;
@@ -121,7 +122,9 @@ TEST(Registration, FlatImagesRegisterInTheirPlane) {
     auto flat = [](const Vec3& p) { return scene({p[0], p[1], 2}); };
     auto fixed = sampled(64, 60, 1, {0.8, 0.8, 1}, identityDirection(), [&](const Vec3& p) { return flat(truth.apply(p)); });
     auto moving = sampled(56, 70, 1, {0.9, 0.7, 1}, identityDirection(), flat);
-    const RegistrationResult r = registerRigid(*fixed, *moving);
+    RegistrationOptions options;
+    options.metric = Metric::MeanSquares;
+    const RegistrationResult r = registerRigid(*fixed, *moving, options);
     ASSERT_TRUE(r.transform) << r.error;
     EXPECT_EQ(r.transform->dimension, 2);
     EXPECT_LT(largestError(*r.transform, truth, *fixed), 0.05);
