@@ -96,6 +96,7 @@ bool writeTransform(const Transform& t, const char* path) {
     for (double v : p) std::fprintf(f, " %.17g", v);
     std::fprintf(f, "\nFixedParameters:");
     for (int r = 0; r < t.dimension; ++r) std::fprintf(f, " %.17g", t.center[r]);
+    if (name[5] == '3') std::fprintf(f, " 0");  // the rotation order, as ITK writes it
     std::fprintf(f, "\n");
     if (!out.commit()) {
         reportFailure("Error: cannot write " + std::string(path) + " (" + out.why() + ")");

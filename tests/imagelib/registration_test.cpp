@@ -11,6 +11,8 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <string>
+#include <vector>
 
 using namespace KVEL;
 
@@ -226,7 +228,8 @@ TEST(Registration, ResampleOntoLaysTheMovingImageOnTheFixedGrid) {
 
 class TransformFile : public TempDirTest {};
 
-TEST_F(TransformFile, EveryKindMapsPointsTheSameAfterARoundTrip) {
+// One transform of each kind a file holds, centres off the origin.
+std::vector<Transform> everyKind() {
     Transform rigid3 = truth3d(), affine3 = truth3d(), rigid2, affine2;
     rigid3.center = {4, -7, 12};
     affine3.kind = affine2.kind = Transform::Kind::Affine;
@@ -237,18 +240,46 @@ TEST_F(TransformFile, EveryKindMapsPointsTheSameAfterARoundTrip) {
     rigid2.center = {1, 2, 0};
     affine2.matrix = {{{1.1, 0.2, 0}, {-0.1, 0.9, 0}, {0, 0, 1}}};
     affine2.translation = {-5, 6, 0};
-    for (const Transform& t : {rigid3, affine3, rigid2, affine2}) {
+    return {rigid3, affine3, rigid2, affine2};
+}
+
+const Vec3 kPoints[] = {{0, 0, 0}, {30, -20, 10}, {-50, 40, -60}};
+
+TEST_F(TransformFile, EveryKindMapsPointsTheSameAfterARoundTrip) {
+    for (const Transform& t : everyKind()) {
         ASSERT_TRUE(writeTransform(t, path("t.tfm").c_str())) << lastError();
         const auto back = readTransform(path("t.tfm").c_str());
         ASSERT_TRUE(back) << lastError();
         EXPECT_EQ(back->kind, t.kind);
         EXPECT_EQ(back->dimension, t.dimension);
-        for (const Vec3& p : {Vec3{0, 0, 0}, Vec3{30, -20, 10}, Vec3{-50, 40, -60}}) {
+        for (const Vec3& p : kPoints) {
             const Vec3 a = t.apply(p), b = back->apply(p);
             for (int r = 0; r < 3; ++r) EXPECT_NEAR(a[r], b[r], 1e-9);
         }
     }
 }
+
+#ifdef ITK_TRANSFORM_PROGRAM
+TEST_F(TransformFile, ItkMapsPointsAsThisLibraryDoes) {
+    for (const Transform& t : everyKind()) {
+        ASSERT_TRUE(writeTransform(t, path("t.tfm").c_str())) << lastError();
+        std::string command = std::string(ITK_TRANSFORM_PROGRAM) + " " + path("t.tfm");
+        for (const Vec3& p : kPoints)
+            for (int r = 0; r < t.dimension; ++r) command += " " + std::to_string(p[r]);
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_TRUE(pipe);
+        for (const Vec3& p : kPoints) {
+            const Vec3 ours = t.apply(p);
+            for (int r = 0; r < t.dimension; ++r) {
+                double itk = NAN;
+                ASSERT_EQ(fscanf(pipe, "%lf", &itk), 1) << command;
+                EXPECT_NEAR(itk, ours[r], 1e-9) << command;
+            }
+        }
+        EXPECT_EQ(pclose(pipe), 0) << command;
+    }
+}
+#endif
 
 TEST_F(TransformFile, RefusesWhatItCannotRead) {
     const char* bodies[] = {
