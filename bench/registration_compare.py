@@ -18,6 +18,7 @@ usage: /usr/bin/python3 bench/registration_compare.py BUILD/kvel [--threads 2] [
 import argparse
 import os
 import re
+import resource
 import subprocess
 import sys
 import tempfile
@@ -94,12 +95,16 @@ def errors(result, truth, points):
 
 
 def run(command, env=None):
+    """Wall seconds, processor seconds (user + system) and standard output of one command."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     done = subprocess.run(command, capture_output=True, text=True, env=env)
     seconds = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
     if done.returncode != 0:
         sys.exit("failed: %s\n%s%s" % (" ".join(command), done.stdout[-2000:], done.stderr[-2000:]))
-    return seconds, done.stdout
+    return seconds, cpu, done.stdout
 
 
 def main():
@@ -115,9 +120,10 @@ def main():
     motions = [((1, 0.3, 0.2), 15, (15, -8, 6)), ((0.2, 1, -0.4), -12, (-6, 14, -10)), ((0.3, -0.2, 1), 9, (10, 10, -15))]
     rng = np.random.default_rng(7)
     env = dict(os.environ, KVEL_THREADS=str(args.threads))
-    print("threads %d; each row: elastix then kvel register, one after the other" % args.threads)
-    print("%-7s %-4s %-22s %9s %9s %9s | %9s %9s %9s | %6s" %
-          ("grid", "case", "motion", "elastix s", "mean mm", "max mm", "kvel s", "mean mm", "max mm", "ratio"))
+    print("threads %d; each row: elastix | kvel register, run one after the other" % args.threads)
+    print("wall and processor (user + system) seconds; ratio: kvel / elastix processor time")
+    print("%-6s %-3s %-15s %8s %8s %7s %7s | %8s %8s %7s %7s | %6s" %
+          ("grid", "", "motion", "wall s", "cpu s", "mean mm", "max mm", "wall s", "cpu s", "mean mm", "max mm", "ratio"))
     with tempfile.TemporaryDirectory() as tmp:
         for grid_name, data, spacing in grids:
             aff = np.diag([spacing, spacing, spacing, 1.0])
@@ -139,15 +145,15 @@ def main():
                     truth = (r, np.array(shift, float))
                     out = os.path.join(tmp, "elastix")
                     os.makedirs(out, exist_ok=True)
-                    et, _ = run(["elastix", "-f", fpath, "-m", mpath, "-p", os.path.join(HERE, "elastix_rigid.txt"),
+                    et, ec, _ = run(["elastix", "-f", fpath, "-m", mpath, "-p", os.path.join(HERE, "elastix_rigid.txt"),
                                  "-out", out, "-threads", str(args.threads)])
                     e_mean, e_max = errors(elastix_result(out), truth, points)
-                    kt, stdout = run([args.kvel, "register", fpath, mpath, os.path.join(tmp, "out.mha"),
+                    kt, kc, stdout = run([args.kvel, "register", fpath, mpath, os.path.join(tmp, "out.mha"),
                                       "--metric", metric], env=env)
                     k_mean, k_max = errors(kvel_result(stdout), truth, points)
-                    motion = "%g deg, %g mm" % (degrees, np.linalg.norm(shift))
-                    print("%-7s %-4s %-22s %9.2f %9.3f %9.3f | %9.2f %9.3f %9.3f | %6.3f" %
-                          (grid_name, metric, motion, et, e_mean, e_max, kt, k_mean, k_max, kt / et), flush=True)
+                    motion = "%g deg %.1f mm" % (degrees, np.linalg.norm(shift))
+                    print("%-6s %-3s %-15s %8.2f %8.2f %7.3f %7.3f | %8.2f %8.2f %7.3f %7.3f | %6.3f" %
+                          (grid_name, metric, motion, et, ec, e_mean, e_max, kt, kc, k_mean, k_max, kc / ec), flush=True)
 
 
 if __name__ == "__main__":

@@ -11,6 +11,7 @@
 #include "bridge.h"
 #include "files.h"
 #include "operations.h"
+#include "registration.h"
 
 namespace py = pybind11;
 using namespace kvelpy;
@@ -110,4 +111,5 @@ spacing is (x, y[, z[, t]]), position (x, y[, z]).)doc")
         },
         py::arg("count"), "Threads each operation may use; 0 restores the default.");
     m.def("threads", &KVEL::threadCount, "Threads each operation may use.");
+    addRegistration(m);
 }
