@@ -45,11 +45,24 @@ std::string checkOptions(const RegistrationOptions& o) {
     return {};
 }
 
-Vec3 startCentre(const Image& image, const Volume& volume, Start start) {
+// The intensity-weighted centre above the image's minimum. Image::centerOfMass
+// weighs above the display window's low end, which callers set or not: the
+// start, and so the answer, would depend on it.
+Vec3 startCentre(const Volume& volume, Start start) {
     if (start == Start::MassCentres) {
-        const std::vector<double> c = const_cast<Image&>(image).centerOfMass();
-        if (c.size() == 3 && std::isfinite(c[0]) && std::isfinite(c[1]) && std::isfinite(c[2]))
-            return volume.point({c[0], c[1], c[2]});
+        const double low = *std::min_element(volume.values.begin(), volume.values.end());
+        double sum = 0, sx = 0, sy = 0, sz = 0;
+        long long i = 0;
+        for (int z = 0; z < volume.dim[2]; ++z)
+            for (int y = 0; y < volume.dim[1]; ++y)
+                for (int x = 0; x < volume.dim[0]; ++x) {
+                    const double w = volume.values[i++] - low;
+                    sum += w;
+                    sx += w * x;
+                    sy += w * y;
+                    sz += w * z;
+                }
+        if (sum > 0) return volume.point({sx / sum, sy / sum, sz / sum});
     }
     return volume.centre();
 }
@@ -118,8 +131,8 @@ RegistrationResult run(const Image& fixed, const Image& moving, const Registrati
     Transform t;
     t.kind = kind;
     t.dimension = fixed0.dim[2] == 1 && moving0.dim[2] == 1 ? 2 : 3;
-    t.center = startCentre(fixed, fixed0, options.start);
-    const Vec3 movingCentre = startCentre(moving, moving0, options.start);
+    t.center = startCentre(fixed0, options.start);
+    const Vec3 movingCentre = startCentre(moving0, options.start);
     for (int r = 0; r < t.dimension; ++r) t.translation[r] = movingCentre[r] - t.center[r];
     const Vec3 corner0 = fixed0.point({0, 0, 0}),
                corner1 = fixed0.point({fixed0.dim[0] - 1.0, fixed0.dim[1] - 1.0, fixed0.dim[2] - 1.0});

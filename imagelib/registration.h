@@ -59,6 +59,8 @@ struct KVEL_API Transform {
 };
 
 enum class Metric { MeanSquares, Correlation, MutualInformation };
+// Where the search starts: the centres of the two grids, or the intensity-
+// weighted centres (above each image's minimum) put on each other.
 enum class Start { GeometryCentres, MassCentres };
 
 struct RegistrationProgress {
