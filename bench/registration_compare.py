@@ -12,8 +12,8 @@ a few thousand brain points mapped through each result against the truth.
 The volumes go to both programs as MetaImage files with an identity direction,
 so both read the same physical points.
 
-usage: /usr/bin/python3 bench/registration_compare.py BUILD/kvel [--threads 2] [--fine]
-  --fine adds the 0.5 mm template (301 x 370 x 316).
+usage: /usr/bin/python3 bench/registration_compare.py BUILD/kvel [--threads 2] [--grids 1,0.5] [--motions 3]
+  --grids: 1 is the 1 mm template (181 x 217 x 181), 0.5 the 0.5 mm one (301 x 370 x 316).
 """
 import argparse
 import os
@@ -111,12 +111,11 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("kvel")
     parser.add_argument("--threads", type=int, default=2)
-    parser.add_argument("--fine", action="store_true")
+    parser.add_argument("--grids", default="1")
+    parser.add_argument("--motions", type=int, default=3)
     args = parser.parse_args()
-    base = np.asarray(nibabel.load(TEMPLATE).dataobj, dtype=np.float32)
-    grids = [("1 mm", base, 1.0)]
-    if args.fine:
-        grids.append(("0.5 mm", np.asarray(nibabel.load(FINE).dataobj, dtype=np.float32), 0.5))
+    grids = [("%s mm" % g, np.asarray(nibabel.load(TEMPLATE if g == "1" else FINE).dataobj, dtype=np.float32),
+              float(g)) for g in args.grids.split(",")]
     motions = [((1, 0.3, 0.2), 15, (15, -8, 6)), ((0.2, 1, -0.4), -12, (-6, 14, -10)), ((0.3, -0.2, 1), 9, (10, 10, -15))]
     rng = np.random.default_rng(7)
     env = dict(os.environ, KVEL_THREADS=str(args.threads))
@@ -131,7 +130,7 @@ def main():
             brain = np.argwhere(data > 0.25 * top)
             picked = brain[rng.choice(len(brain), 4000, replace=False)]
             points = picked * spacing
-            for axis, degrees, shift in motions:
+            for axis, degrees, shift in motions[:args.motions]:
                 r = rotation(axis, degrees)
                 moving = moved_volume(data, aff, r, np.array(shift, float))
                 for metric in ("ms", "mi"):
