@@ -96,6 +96,8 @@ spacing is (x, y[, z[, t]]), position (x, y[, z]).)doc")
           "Writes an Image or an array in the format the file name's extension names. A format that cannot\n"
           "hold the image refuses it (kvel.Error): kvel.to_bytes makes 8-bit pictures of other element types.");
 
+    // First, so that resample with a kvel.Transform is tried before the table's form with a file.
+    addRegistration(m);
     {
         // Their docstrings open with the signature the table gives.
         py::options options;
@@ -111,5 +113,4 @@ spacing is (x, y[, z[, t]]), position (x, y[, z]).)doc")
         },
         py::arg("count"), "Threads each operation may use; 0 restores the default.");
     m.def("threads", &KVEL::threadCount, "Threads each operation may use.");
-    addRegistration(m);
 }

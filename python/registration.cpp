@@ -1,6 +1,7 @@
 #include "registration.h"
 
 #include <kvel/registration.h>
+#include <operations/operation.h>
 #include <pybind11/functional.h>
 #include <pybind11/stl.h>
 
@@ -113,7 +114,7 @@ fixed image. Made by kvel.register or kvel.read_transform.)doc")
         .def(
             "write",
             [](const PyTransform& t, const std::string& path) {
-                if (!KVEL::writeTransform(t.transform, path.c_str())) throw LibraryError(path, libraryReason("cannot write it"));
+                if (!KVEL::writeTransform(t.transform, path.c_str())) throw LibraryError(path, kvelops::libraryReason("cannot write it"));
             },
             py::arg("path"), "Writes ITK's text transform format (.tfm).");
 
@@ -125,7 +126,7 @@ fixed image. Made by kvel.register or kvel.read_transform.)doc")
         "read_transform",
         [](const std::string& path) {
             const auto t = KVEL::readTransform(path.c_str());
-            if (!t) throw LibraryError(path, libraryReason("not a transform file"));
+            if (!t) throw LibraryError(path, kvelops::libraryReason("not a transform file"));
             return PyTransform{*t, NAN, {}};
         },
         py::arg("path"), "A transform from ITK's text format.");
@@ -140,7 +141,7 @@ fixed image. Made by kvel.register or kvel.read_transform.)doc")
                 py::gil_scoped_release release;
                 result.reset(KVEL::resampleOnto(movingSource.image(), referenceSource.image(), t.transform, how, outside));
             }
-            if (!result) throw LibraryError("resample", libraryReason("refused"));
+            if (!result) throw LibraryError("resample", kvelops::libraryReason("refused"));
             result->m_verbose = 0;
             return result;
         },
