@@ -7,6 +7,7 @@
 
 #include "imagelib/detail/atomic_file.h"
 #include "imagelib/detail/messages.h"
+#include "imagelib/detail/transform_text.h"
 #include "imagelib/errors.h"
 
 #include <cmath>
@@ -107,11 +108,18 @@ bool writeTransform(const Transform& t, const char* path) {
 
 std::optional<Transform> readTransform(const char* path) {
     clearLastError();
-    std::ifstream in(path);
-    if (!in) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    if (!in || !(text << in.rdbuf())) {
         refuse(path, "cannot open it");
         return std::nullopt;
     }
+    return parseTransform(text.str(), path);
+}
+
+std::optional<Transform> parseTransform(const std::string& text, const std::string& path) {
+    clearLastError();
+    std::istringstream in(text);
     std::string line, name;
     std::vector<double> p, fixed;
     bool header = false, haveP = false, haveFixed = false;
@@ -179,6 +187,13 @@ std::optional<Transform> readTransform(const char* path) {
             for (int c = 0; c < n; ++c) t.matrix[r][c] = p[r * n + c];
     }
     setItkTranslation(t, itk);
+    // Beyond this no physical point means anything, and products would overflow.
+    constexpr double kLargest = 1e9;
+    for (int r = 0; r < 3; ++r) {
+        bool sane = std::fabs(t.translation[r]) <= kLargest && std::fabs(t.center[r]) <= kLargest;
+        for (int c = 0; c < 3; ++c) sane = sane && std::fabs(t.matrix[r][c]) <= kLargest;
+        if (!sane) return refuse(path, "parameters beyond 1e9"), std::nullopt;
+    }
     return t;
 }
 

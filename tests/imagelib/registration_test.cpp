@@ -291,6 +291,7 @@ TEST_F(TransformFile, RefusesWhatItCannotRead) {
         "#Insight Transform File V1.0\nTransform: Euler3DTransform_double_3_3\nParameters: 1 2 3\nFixedParameters: 0 0 0\n",
         "#Insight Transform File V1.0\nTransform: Euler2DTransform_double_2_2\nParameters: 1 2 x\nFixedParameters: 0 0\n",
         "#Insight Transform File V1.0\nTransform: Euler2DTransform_double_2_2\nParameters: 1 2 nan\nFixedParameters: 0 0\n",
+        "#Insight Transform File V1.0\nTransform: AffineTransform_double_2_2\nParameters: 1e300 0 0 1 0 0\nFixedParameters: 0 0\n",
     };
     for (const char* body : bodies) {
         std::ofstream(path("bad.tfm")) << body;
