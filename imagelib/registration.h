@@ -11,14 +11,16 @@
 //
 // How it searches:
 // - A smoothed pyramid: level l shrinks both images by shrinkFactors[l] after
-//   a Gaussian of sigma shrink/2 voxels; the last level is usually the images
+//   a Gaussian of sigma shrink/2 voxels (less for small images: every level
+//   keeps 16 voxels along each axis); the last level is usually the images
 //   themselves.
 // - Samples are the fixed level's voxels on a regular grid (inside the mask),
 //   thinned by a whole stride per axis to at most maxSamples: no randomness.
-// - Regular-step gradient descent: each iteration steps `step` millimetres
-//   (scaled units) along the negative gradient and halves the step when the
-//   gradient turns back; a level ends when the step falls below minimumStep
-//   times the level's spacing or after its iterations.
+// - Quasi-Newton steps (BFGS on the inverse Hessian) with a backtracking line
+//   search, no step longer than the level's spacing. A level ends after its
+//   iterations, after three steps in a row shorter than minimumStep level
+//   spacings, or when not even a short step along the gradient lowers the
+//   metric.
 // - Parameter scaling: rotations (and the affine matrix) are measured at the
 //   fixed image's radius, so one scaled unit moves its edge by about 1 mm,
 //   the same as one unit of translation.
