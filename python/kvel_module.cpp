@@ -11,6 +11,7 @@
 #include "bridge.h"
 #include "files.h"
 #include "operations.h"
+#include "registration.h"
 
 namespace py = pybind11;
 using namespace kvelpy;
@@ -95,6 +96,8 @@ spacing is (x, y[, z[, t]]), position (x, y[, z]).)doc")
           "Writes an Image or an array in the format the file name's extension names. A format that cannot\n"
           "hold the image refuses it (kvel.Error): kvel.to_bytes makes 8-bit pictures of other element types.");
 
+    // First, so that resample with a kvel.Transform is tried before the table's form with a file.
+    addRegistration(m);
     {
         // Their docstrings open with the signature the table gives.
         py::options options;

@@ -13,6 +13,7 @@
 #include "failure.h"
 #include "image_files.h"
 #include "info.h"
+#include "register.h"
 
 namespace {
 
@@ -35,6 +36,8 @@ void printUsage(std::ostream& out) {
            "\n";
     listLine(out, "info FILE...", "element type, extents, channels, spacing, position, range");
     listLine(out, "convert IN OUT", "read IN, write OUT");
+    listLine(out, "register FIXED MOVING OUT [--transform T.tfm] [--metric ms|ncc|mi] [--affine] [--mask M] [--levels N]",
+             "align MOVING to FIXED; writes MOVING on FIXED's grid");
     for (const kvelops::Operation& op : kvelops::operations()) listLine(out, kvelops::toolUsage(op), op.summary);
 }
 
@@ -98,6 +101,7 @@ int main(int argc, char** argv) {
         }
         const std::vector<std::string> rest(args.begin() + 1, args.end());
         if (args[0] == "info") return info(rest);
+        if (args[0] == "register") return registerCommand(rest);
         return args[0] == "convert" ? convert(rest) : run(args[0], rest);
     } catch (const Failure& failure) {
         std::cerr << "kvel: " << failure.what() << (failure.usage ? " (see kvel --help)" : "") << "\n";

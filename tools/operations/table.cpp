@@ -4,6 +4,7 @@
 #include <kvel/edges.h>
 #include <kvel/image_file.h>
 #include <kvel/preview.h>
+#include <kvel/registration.h>
 #include <kvel/rigid.h>
 #include <kvel/visualise.h>
 
@@ -126,6 +127,17 @@ ImagePtr edges(const Values& v) {
     return map;
 }
 
+// A transform file of ITK's text format applied to MOVING on REFERENCE's grid.
+ImagePtr resample(const Values& v) {
+    if (v[3].number != 0 && v[4].number != 0) throw UsageError("give one of nearest and cubic");
+    const auto transform = KVEL::readTransform(v[2].text.c_str());
+    if (!transform) throw Refusal("resample", libraryReason("not a transform file"));
+    const auto how = v[3].number != 0   ? KVEL::Interpolation::Nearest
+                     : v[4].number != 0 ? KVEL::Interpolation::Cubic
+                                        : KVEL::Interpolation::Linear;
+    return result("resample", KVEL::resampleOnto(*v[0].image, *v[1].image, *transform, how));
+}
+
 ImagePtr rigid(const Values& v) {
     float params[6];
     for (int i = 0; i < 6; ++i) params[i] = real(v[i]);
@@ -181,6 +193,14 @@ const std::vector<Operation>& operations() {
           real("A", "turn about x, radians"), real("B", "turn about y, radians"), real("C", "turn about z, radians"),
           {"nearest", Kind::kFlag, "nearest neighbour instead of trilinear", 0, 0, -1, true, 0, true}, kIn},
          Effect::kNew, "OUT", rigid},
+        {"resample", "MOVING on REFERENCE's grid through the transform file T.tfm (ITK's text format), as float",
+         {{"MOVING", Kind::kImage, "the image to move", 0, 0, -1, false, 0, false, "moving"},
+          {"REFERENCE", Kind::kImage, "the image whose grid the result takes", 0, 0, -1, false, 0, false, "reference"},
+          {"T.tfm", Kind::kPath, "the transform of reference points to moving points", 0, 0, -1, false, 0, false,
+           "transform"},
+          {"nearest", Kind::kFlag, "nearest neighbour instead of trilinear", 0, 0, -1, true, 0, true},
+          {"cubic", Kind::kFlag, "cubic convolution instead of trilinear", 0, 0, -1, true, 0, true}},
+         Effect::kNew, "OUT", resample},
         {"colourmap", "slice 0 as an RGB picture; a 2-channel vector field as grey vector lengths", {kIn},
          Effect::kNew, "OUT", colourmap},
         {"preview", "axial, coronal and sagittal middle slices in the patient's axes, lettered at their edges",
