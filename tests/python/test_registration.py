@@ -59,3 +59,15 @@ def test_failures_raise_and_files_round_trip(tmp_path, pair):
     affine.write(str(tmp_path / "a.tfm"))
     points = np.array([[0, 0, 0], [10, -5, 30.0]])
     assert np.allclose(kvel.read_transform(str(tmp_path / "a.tfm")).apply(points), affine.apply(points), atol=1e-9)
+
+
+def test_the_check_picture_shows_the_images_aligned_after(tmp_path, tool, pair):
+    fixed, _ = pair
+    tool("register", tmp_path / "fixed.mha", tmp_path / "moving.mha", tmp_path / "out.mha",
+         "--metric", "ms", "--check", tmp_path / "check.png")
+    check = kvel.read(tmp_path / "check.png").array.astype(np.int32)
+    alone = kvel.preview(fixed, str(tmp_path / "fixed.png")).array.astype(np.int32)
+    before, after = check[:alone.shape[0]], check[alone.shape[0]:]
+    assert before.shape == after.shape == alone.shape
+    # Aligned, the moved squares continue the fixed ones: the checkerboard all but vanishes.
+    assert np.abs(after - alone).mean() < np.abs(before - alone).mean() / 3

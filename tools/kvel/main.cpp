@@ -36,7 +36,7 @@ void printUsage(std::ostream& out) {
            "\n";
     listLine(out, "info FILE...", "element type, extents, channels, spacing, position, range");
     listLine(out, "convert IN OUT", "read IN, write OUT");
-    listLine(out, "register FIXED MOVING OUT [--transform T.tfm] [--metric ms|ncc|mi] [--affine] [--mask M] [--levels N]",
+    listLine(out, "register FIXED MOVING OUT [--transform T.tfm] [--metric ms|ncc|mi] [--affine] [--mask M] [--levels N] [--check CHECK.png]",
              "align MOVING to FIXED; writes MOVING on FIXED's grid");
     for (const kvelops::Operation& op : kvelops::operations()) listLine(out, kvelops::toolUsage(op), op.summary);
 }

@@ -1,6 +1,7 @@
 #include "register.h"
 
 #include <kvel/errors.h>
+#include <kvel/preview.h>
 #include <kvel/registration.h>
 
 #include <unistd.h>
@@ -18,9 +19,10 @@ namespace {
 
 const char kRegisterUsage[] =
     "usage: kvel register FIXED MOVING OUT [--transform T.tfm] [--metric ms|ncc|mi] [--affine]\n"
-    "                     [--mask M] [--levels N]\n"
+    "                     [--mask M] [--levels N] [--check CHECK.png]\n"
     "finds the transform of fixed to moving physical points and writes MOVING resampled onto\n"
-    "FIXED's grid (and the transform, in ITK's text format, with --transform)\n";
+    "FIXED's grid (and the transform, in ITK's text format, with --transform); --check draws\n"
+    "FIXED's middle slices with MOVING laid over them as a checkerboard, before (top) and after\n";
 
 // Splits "--name value" options (and bare flags) from the positional arguments.
 struct Parsed {
@@ -87,13 +89,32 @@ void writeOrFail(const KVEL::Transform& t, const std::string& path) {
     if (!KVEL::writeTransform(t, path.c_str())) throw Failure(path + ": " + kvelops::libraryReason("cannot write it"));
 }
 
-void writeResampled(KVEL::Image& moving, const KVEL::Image& reference, const KVEL::Transform& t,
-                    KVEL::Interpolation how, const std::string& out) {
-    std::unique_ptr<KVEL::Image> result(KVEL::resampleOnto(moving, reference, t, how));
+std::unique_ptr<KVEL::Image> resampled(KVEL::Image& moving, const KVEL::Image& reference, const KVEL::Transform& t,
+                                        const std::string& out) {
+    std::unique_ptr<KVEL::Image> result(KVEL::resampleOnto(moving, reference, t, KVEL::Interpolation::Linear));
     if (!result) throw Failure(out + ": " + kvelops::libraryReason("resampling refused"));
     result->m_verbose = 0;
     result->computeRange();
-    writeImage(*result, out);
+    return result;
+}
+
+// The fixed image's preview with the moving image laid over it, before the
+// transform (as the files place them) above the one after it.
+void writeCheck(KVEL::Image& moving, const KVEL::Image& fixed, const KVEL::Image& after, const std::string& out) {
+    const std::unique_ptr<KVEL::Image> before = resampled(moving, fixed, KVEL::Transform{}, out);
+    std::unique_ptr<KVEL::Image> top(KVEL::previewPicture(fixed, before.get()));
+    std::unique_ptr<KVEL::Image> bottom(top ? KVEL::previewPicture(fixed, &after) : nullptr);
+    if (!bottom) throw Failure(out + ": " + kvelops::libraryReason("no preview"));
+    auto picture = std::make_unique<KVEL::ImageBase<unsigned char>>();
+    picture->m_verbose = 0;
+    picture->init(top->width(), top->height() * 2, 1, 1, 3);
+    unsigned char* bytes = picture->data();
+    if (!bytes) throw std::bad_alloc();
+    const auto part = [](KVEL::Image& image) { return static_cast<KVEL::ImageBase<unsigned char>&>(image).data(); };
+    const std::size_t half = std::size_t(top->m_slice_size);
+    std::copy(part(*top), part(*top) + half, bytes);
+    std::copy(part(*bottom), part(*bottom) + half, bytes + half);
+    writeImage(*picture, out);
 }
 
 }  // namespace
@@ -103,16 +124,17 @@ int registerCommand(const std::vector<std::string>& args) {
         std::cout << kRegisterUsage;
         return 0;
     }
-    const Parsed p = parse(args, {"--transform", "--metric", "--mask", "--levels"}, {"--affine"});
+    const Parsed p = parse(args, {"--transform", "--metric", "--mask", "--levels", "--check"}, {"--affine"});
     if (p.positional.size() != 3)
         throw Failure("register takes FIXED MOVING OUT, not " + std::to_string(p.positional.size()) + " arguments", true);
     KVEL::RegistrationOptions options;
     bool affine = false;
-    std::string transformPath, maskPath;
+    std::string transformPath, maskPath, checkPath;
     for (const auto& [name, value] : p.options) {
         if (name == "--transform") transformPath = value;
         if (name == "--metric") options.metric = metricNamed(value);
         if (name == "--mask") maskPath = value;
+        if (name == "--check") checkPath = value;
         if (name == "--affine") affine = true;
         if (name == "--levels") {
             const long levels = parseInt(value, "--levels");
@@ -122,6 +144,7 @@ int registerCommand(const std::vector<std::string>& args) {
         }
     }
     checkImageFileName(p.positional[2]);
+    if (!checkPath.empty()) checkImageFileName(checkPath);
     const auto fixed = readImage(p.positional[0]);
     const auto moving = readImage(p.positional[1]);
     std::unique_ptr<KVEL::Image> mask;
@@ -136,7 +159,9 @@ int registerCommand(const std::vector<std::string>& args) {
     progress.finish();
     if (!r.transform) throw Failure(p.positional[1] + ": registration failed: " + r.error);
     if (!transformPath.empty()) writeOrFail(*r.transform, transformPath);
-    writeResampled(*moving, *fixed, *r.transform, KVEL::Interpolation::Linear, p.positional[2]);
+    const std::unique_ptr<KVEL::Image> result = resampled(*moving, *fixed, *r.transform, p.positional[2]);
+    writeImage(*result, p.positional[2]);
+    if (!checkPath.empty()) writeCheck(*moving, *fixed, *result, checkPath);
     if (!affine) {
         std::printf("parameters (tx ty tz a b c):");
         for (double v : r.parameters) std::printf(" %.9g", v);
