@@ -4,6 +4,8 @@
 #include <kvel/errors.h>
 
 #include <algorithm>
+#include <climits>
+#include <memory>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -16,7 +18,7 @@
 namespace {
 
 void printUsage(std::ostream& out) {
-    out << "usage: kvel info FILE...\n"
+    out << "usage: kvel info [--header] FILE...\n"
            "       kvel convert IN OUT\n"
            "       kvel OPERATION [ARGUMENTS] IN OUT\n"
            "       kvel OPERATION --help\n"
@@ -26,7 +28,8 @@ void printUsage(std::ostream& out) {
            "element types are mapped through their value range.\n"
            "filter, gradient, hessian and rigid give float images.\n"
            "\n"
-           "  info                 element type, extents, channels, spacing, position, range\n"
+           "  info                 element type, extents, channels, spacing, position, direction,\n"
+           "                       where raw elements lie, range (not with --header)\n"
            "  convert              read IN, write OUT\n";
     for (const Operation& op : operations()) {
         std::string head = std::string(op.name) + (op.arguments[0] ? " " : "") + op.arguments;
@@ -42,12 +45,24 @@ void printOperationUsage(const Operation& op) {
               << op.summary << "\n";
 }
 
-int info(const std::vector<std::string>& files) {
+// Each file's header; its channels' ranges too unless --header is given or
+// it holds more elements than an image can (a raw volume to be mapped in parts).
+int info(std::vector<std::string> files) {
+    const auto headerOnly = std::find(files.begin(), files.end(), "--header");
+    const bool rangesWanted = headerOnly == files.end();
+    if (!rangesWanted) files.erase(headerOnly);
     if (files.empty()) throw Failure("info needs at least one FILE", true);
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const auto image = readImage(files[i]);
+        KVEL::ImageHeader header;
+        if (KVEL::readHeader(files[i].c_str(), header) != 0) {
+            throw Failure(files[i] + ": " + libraryReason("not an image file KVEL can read"));
+        }
+        long long elements = header.channels;
+        for (int extent : header.dim) elements *= extent;
+        std::unique_ptr<KVEL::Image> image;
+        if (rangesWanted && elements <= INT_MAX) image = readImage(files[i]);
         if (i > 0) std::cout << "\n";
-        printInfo(std::cout, files[i], imageFormatName(files[i]), *image);
+        printInfo(std::cout, files[i], header, image.get());
     }
     return 0;
 }
