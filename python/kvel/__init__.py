@@ -4,18 +4,28 @@ kvel.dask runs the neighbourhood and value operations block by block on Dask
 arrays, with the results of the in-memory operations."""
 
 import copyreg
+import functools
 
 from . import _kvel
-from ._kvel import *  # noqa: F401,F403 (the compiled operations are the package's own names)
 from ._kvel import Error, FileError, Image
 
-# The compiled names report this package as their home, for help(kvel) and pickle.
+
+def _exported(function):
+    # A Python function of this package stands for each compiled one, so that
+    # pickle finds it by name (a worker process calls the same operation).
+    @functools.wraps(function)
+    def call(*args, **kwargs):
+        return function(*args, **kwargs)
+
+    call.__module__, call.__qualname__ = __name__, function.__name__
+    return call
+
+
 for _name in dir(_kvel):
-    if not _name.startswith("_"):
-        try:
-            getattr(_kvel, _name).__module__ = __name__
-        except (AttributeError, TypeError):
-            pass
+    if not _name.startswith("_") and callable(getattr(_kvel, _name)) and not isinstance(getattr(_kvel, _name), type):
+        globals()[_name] = _exported(getattr(_kvel, _name))
+Image.__module__ = __name__
+del _name
 
 
 def _rebuild_image(array, spacing, position, channels):

@@ -29,6 +29,8 @@ import dask.array as da
 import numpy as np
 
 from . import _kvel
+from . import downsample as _downsample, filter as _filter, gradient as _gradient, hessian as _hessian
+from . import invert as _invert, to_bytes as _to_bytes, window as _window
 
 __all__ = ["from_file", "to_file", "filter", "gradient", "gradient3d", "hessian", "downsample", "window",
            "invert", "to_bytes"]
@@ -119,7 +121,7 @@ def filter(array, kernel):
     kernel = np.array(kernel, dtype=np.float32)
     if kernel.ndim != 2 or kernel.shape[0] != kernel.shape[1] or kernel.shape[0] % 2 == 0:
         raise ValueError("the kernel must be k x k numbers with k odd")
-    op = functools.partial(_kvel.filter, kernel=kernel)
+    op = functools.partial(_filter, kernel=kernel)
     return _neighbourhood(array, op, _plane_depth(da.asarray(array), kernel.shape[0] // 2), 1, np.float32, "filter")
 
 
@@ -128,7 +130,7 @@ def gradient(array):
     array = da.asarray(array)
     if array.ndim == 3 and array.shape[0] > 1:
         return gradient3d(array)
-    return _neighbourhood(array, _kvel.gradient, _plane_depth(array, 1), 2, np.float32, "gradient")
+    return _neighbourhood(array, _gradient, _plane_depth(array, 1), 2, np.float32, "gradient")
 
 
 def gradient3d(array):
@@ -136,13 +138,13 @@ def gradient3d(array):
     array = da.asarray(array)
     if array.ndim != 3 or array.shape[0] < 2:
         raise ValueError(f"kvel.dask.gradient3d takes a volume of two or more slices, not shape {array.shape}")
-    return _neighbourhood(array, _kvel.gradient, {0: 1, 1: 1, 2: 1}, 3, np.float32, "gradient3d")
+    return _neighbourhood(array, _gradient, {0: 1, 1: 1, 2: 1}, 3, np.float32, "gradient3d")
 
 
 def hessian(array):
     """kvel.hessian of every slice: xx, xy, yy as three float32 channels."""
     array = da.asarray(array)
-    return _neighbourhood(array, _kvel.hessian, _plane_depth(array, 2), 3, np.float32, "hessian")
+    return _neighbourhood(array, _hessian, _plane_depth(array, 2), 3, np.float32, "hessian")
 
 
 # Block-aligned and value operations -------------------------------------------
@@ -175,7 +177,7 @@ def downsample(array, fx, fy, fz=1, ft=1):
     def run(block):
         image = _kvel.Image.from_array(block, channels=array.shape[-1] if spatial < array.ndim else 1)
         kx, ky, kz, kt = ([fx, fy, fz, ft][:spatial] + [1] * 4)[:4]
-        return _elements(_kvel.downsample(image, kx, ky, kz, kt), tuple(n // f for n, f in zip(block.shape, factors)))
+        return _elements(_downsample(image, kx, ky, kz, kt), tuple(n // f for n, f in zip(block.shape, factors)))
 
     return array.map_blocks(run, dtype=array.dtype, chunks=out_chunks, meta=np.empty((0,) * array.ndim, array.dtype))
 
@@ -189,7 +191,7 @@ def window(array, low, high):
 
 
 def _windowed(low, high, block):
-    return _elements(_kvel.window(block, low, high), block.shape)
+    return _elements(_window(block, low, high), block.shape)
 
 
 def _zero_key(block, block_info=None):
@@ -253,13 +255,13 @@ def _ranged(array, op, dtype):
 
 def invert(array):
     """kvel.invert: every value mirrored within the whole array's range."""
-    return _ranged(array, _kvel.invert, da.asarray(array).dtype)
+    return _ranged(array, _invert, da.asarray(array).dtype)
 
 
 def to_bytes(array):
     """kvel.to_bytes: the first frame mapped through the whole array's range onto uint8."""
     array = _prepared(array, {})
-    result = _ranged(array, _kvel.to_bytes, np.uint8)
+    result = _ranged(array, _to_bytes, np.uint8)
     return result[0] if _spatial_axes(array) == 4 else result
 
 
