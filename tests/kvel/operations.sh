@@ -58,4 +58,13 @@ CASES
 "$kvel" gradient pic.mhd g.mhd && "$kvel" convert g.mhd g.bmp || fail "float to BMP"
 case "$(range g.bmp)" in *"min 0,"*) ;; *) fail "float to BMP: no 0 in $(range g.bmp)" ;; esac
 case "$(range g.bmp)" in *"max 255 "*) ;; *) fail "float to BMP: no 255 in $(range g.bmp)" ;; esac
+# The header alone: a raw volume of more elements than an image holds is
+# described with where its elements lie, and no range is read.
+truncate -s 2147483648 big.raw
+printf 'NDims = 3\nDimSize = 65536 32768 1\nElementType = MET_UCHAR\nElementDataFile = big.raw\n' >big.mhd
+"$kvel" info big.mhd >big.txt || fail "kvel info of a large raw volume failed"
+grep -q "dimensions:   65536 x 32768 x 1 x 1" big.txt && grep -q "data file:    ./big.raw" big.txt &&
+    ! grep -q "channel 0" big.txt || fail "kvel info of a large raw volume: $(cat big.txt)"
+"$kvel" info --header vol.mhd | grep -q "data offset:  0" && ! "$kvel" info --header vol.mhd | grep -q "channel 0" ||
+    fail "kvel info --header: $("$kvel" info --header vol.mhd)"
 echo PASS
