@@ -225,6 +225,21 @@ bool endsWith(const std::string& s, const std::string& suffix) {
     return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+// readImage of the header file `name`.
+Image* readFile(const std::string& name, ImageHeader* described) {
+    return withoutThrowing([&]() -> Image* {
+        long long size = 0;
+        std::string why;
+        File file = openRegularFile(name, size, why);
+        if (!file) {
+            reportFailure("Error: cannot read MetaImage header " + name);
+            return nullptr;
+        }
+        ByteSource source(file.get(), size);
+        return readImage(source, name, true, nullptr, described);
+    });
+}
+
 }  // namespace
 
 Image* readMetaImage(const char* fileName) {
@@ -240,30 +255,11 @@ Image* readMetaImage(const char* fileName) {
         bitmap->computeRange();
         return bitmap.release();
     }
-    return withoutThrowing([&]() -> Image* {
-        long long size = 0;
-        std::string why;
-        File file = openRegularFile(name, size, why);
-        if (!file) {
-            reportFailure("Error: cannot read MetaImage header " + name);
-            return nullptr;
-        }
-        ByteSource source(file.get(), size);
-        return readImage(source, name, true, nullptr);
-    });
+    return readFile(name, nullptr);
 }
 
 bool readMetaImageHeader(const std::string& path, ImageHeader& header) {
-    long long size = 0;
-    std::string why;
-    File file = openRegularFile(path, size, why);
-    if (!file) {
-        reportFailure("Error: cannot read MetaImage header " + path);
-        return false;
-    }
-    ByteSource source(file.get(), size);
-    return std::unique_ptr<Image>(withoutThrowing([&] { return readImage(source, path, true, nullptr, &header); })) !=
-           nullptr;
+    return std::unique_ptr<Image>(readFile(path, &header)) != nullptr;
 }
 
 Image* readMetaImage(const void* header, std::size_t headerSize, const void* data, std::size_t dataSize) {

@@ -336,7 +336,9 @@ def _library_header(array, suffix, data_name, spacing, position):
     extents = list(spatial[::-1])
     if suffix == ".mhd":
         lines = written.decode().splitlines()
-        replaced = {"DimSize": " ".join(map(str, extents)), "ElementDataFile": data_name}
+        # As many extents as the library names (it leaves out trailing axes of one element).
+        named = next(len(line.split("=")[1].split()) for line in lines if line.startswith("DimSize"))
+        replaced = {"DimSize": " ".join(map(str, extents[:named])), "ElementDataFile": data_name}
         lines = [f"{line.split(' =')[0]} = {replaced[line.split(' =')[0]]}" if line.split(" =")[0] in replaced
                  else line for line in lines]
         # The library writes MetaImage elements little-endian.

@@ -149,6 +149,9 @@ def test_to_file_writes_what_the_library_and_nibabel_read(tmp_path, cluster):
     assert same_bits(np.asarray(nifti.dataobj).T, values)
     assert np.allclose(nifti.affine, [[0.5, 0, 0, 3], [0, 1, 0, 4], [0, 0, 2, 5], [0, 0, 0, 1]])
     assert same_bits(kvel.read(tmp_path / "o.nii").array, values)
+    # A single slice as a volume: the header names the axes the library names.
+    kd.to_file(array[:1], tmp_path / "s.mhd")
+    assert same_bits(kvel.read(tmp_path / "s.mhd").array, values[0])
 
 
 def test_a_failed_write_leaves_the_previous_file(tmp_path):
