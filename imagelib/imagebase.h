@@ -60,9 +60,10 @@ public:
     // Geometry changes. Results that are images belong to the caller.
     virtual Image* downsample(int fx, int fy, int fz, int ft, bool toNewImage) = 0;
     virtual Image* resample2D(int newWidth, int newHeight, Image* out) = 0;
-    virtual void rotate(int axis) = 0;
-    virtual void padToPowerOfTwo3D() = 0;
-    virtual void padToPowerOfTwo2D() = 0;
+    // 0 when done; -1 when refused (lastError() says why), the image unchanged.
+    virtual int rotate(int axis) = 0;
+    virtual int padToPowerOfTwo3D() = 0;
+    virtual int padToPowerOfTwo2D() = 0;
     virtual void invert() = 0;
     virtual void applyWindowLevel(bool invert) = 0;
 
@@ -150,9 +151,9 @@ public:
 
     Image* downsample(int fx, int fy, int fz, int ft, bool toNewImage) override;
     Image* resample2D(int newWidth, int newHeight, Image* out) override;
-    void rotate(int axis) override;
-    void padToPowerOfTwo3D() override;
-    void padToPowerOfTwo2D() override;
+    int rotate(int axis) override;
+    int padToPowerOfTwo3D() override;
+    int padToPowerOfTwo2D() override;
     void invert() override;
     void applyWindowLevel(bool invert) override;
 

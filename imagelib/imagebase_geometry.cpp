@@ -393,11 +393,11 @@ static void rotateFrame(const T* src, int X, int Y, int Z, int ch, int axis, con
 }
 
 template <class T>
-void ImageBase<T>::rotate(int axis) {
+int ImageBase<T>::rotate(int axis) {
     clearLastError();
     if (axis < 0 || axis > 2) {
         reportFailure("Error: cannot rotate around axis " + std::to_string(axis) + "!");
-        return;
+        return -1;
     }
     const int X = m_dim[0], Y = m_dim[1], Z = m_dim[2];
     const int a = axis == 0 ? 1 : 0;   // the two axes that change places
@@ -416,7 +416,7 @@ void ImageBase<T>::rotate(int axis) {
             m_stride = X * m_channels;
             m_slice_size = Y * m_stride;
             m_frame_size = Z * m_slice_size;
-            return;
+            return -1;
         }
         const int ch = m_channels;
         // Destination steps of a unit move in old x, y and z.
@@ -436,26 +436,27 @@ void ImageBase<T>::rotate(int axis) {
         m_data = rotated;
     }
     if (m_verbose) std::cout << "Rotated image around axis " << axis << std::endl;
+    return 0;
 }
 
 // Pads x, y and (with withZ) z to powers of two; the picture stays at the origin.
 template <class T>
-static void padToPowerOfTwo(ImageBase<T>& image, bool withZ) {
+static int padToPowerOfTwo(ImageBase<T>& image, bool withZ) {
     const long long w = nextPowerOfTwo(image.m_dim[0]);
     const long long h = nextPowerOfTwo(image.m_dim[1]);
     const long long d = withZ ? nextPowerOfTwo(image.m_dim[2]) : image.m_dim[2];
-    if (w == image.m_dim[0] && h == image.m_dim[1] && d == image.m_dim[2]) return;
+    if (w == image.m_dim[0] && h == image.m_dim[1] && d == image.m_dim[2]) return 0;
     const long long size = w * h * d * image.m_dim[3] * image.m_channels;
     if (w > INT_MAX || h > INT_MAX || d > INT_MAX || size > INT_MAX) {
         reportFailure("Error: image too large to pad to a power of two!");
-        return;
+        return -1;
     }
     T* padded = nullptr;
     if (size > 0) {
         padded = static_cast<T*>(allocateAlignedZeroed(sizeof(T) * static_cast<std::size_t>(size)));
         if (!padded) {
             reportFailure("Error: out of memory while padding!");
-            return;
+            return -1;
         }
     }
     const int stride = static_cast<int>(w) * image.m_channels;
@@ -486,26 +487,27 @@ static void padToPowerOfTwo(ImageBase<T>& image, bool withZ) {
         std::cout << "Scaled to power of two, new width = " << image.m_dim[0] << ", height = " << image.m_dim[1]
                   << ", depth = " << image.m_dim[2] << std::endl;
     }
+    return 0;
 }
 
 template <class T>
-void ImageBase<T>::padToPowerOfTwo3D() {
+int ImageBase<T>::padToPowerOfTwo3D() {
     clearLastError();
-    padToPowerOfTwo(*this, true);
+    return padToPowerOfTwo(*this, true);
 }
 
 template <class T>
-void ImageBase<T>::padToPowerOfTwo2D() {
+int ImageBase<T>::padToPowerOfTwo2D() {
     clearLastError();
-    padToPowerOfTwo(*this, false);
+    return padToPowerOfTwo(*this, false);
 }
 
 #define KVEL_INSTANTIATE(T)                                                      \
     template Image* ImageBase<T>::downsample(int, int, int, int, bool);          \
     template Image* ImageBase<T>::resample2D(int, int, Image*);                  \
-    template void ImageBase<T>::rotate(int);                                     \
-    template void ImageBase<T>::padToPowerOfTwo3D();                             \
-    template void ImageBase<T>::padToPowerOfTwo2D();
+    template int ImageBase<T>::rotate(int);                                     \
+    template int ImageBase<T>::padToPowerOfTwo3D();                             \
+    template int ImageBase<T>::padToPowerOfTwo2D();
 KVEL_FOR_EACH_ELEMENT_TYPE(KVEL_INSTANTIATE)
 #undef KVEL_INSTANTIATE
 

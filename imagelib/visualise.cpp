@@ -286,8 +286,12 @@ Image* colourPicture(Image* image) {
     clearLastError();
     static const float kTable[] = {0, 0, 0.5f, 0, 0.5f, 1, 0, 1, 0, 1, 1, 0, 1, 0, 0};
     const int w = image->width(), h = image->height(), channels = image->m_channels;
-    std::vector<float> values(static_cast<std::size_t>(w) * h * channels);
-    for (std::size_t i = 0; i < values.size(); ++i) values[i] = image->get(static_cast<int>(i));
+    // The colours are the first three channels (an alpha channel is left out).
+    const int kept = std::min(channels, 3);
+    std::vector<float> values(static_cast<std::size_t>(w) * h * kept);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        values[i] = image->get(static_cast<int>(i / kept * channels + i % kept));
+    }
 
     auto picture = std::make_unique<ImageBase<unsigned char>>();
     picture->m_verbose = image->m_verbose;

@@ -1,12 +1,17 @@
+#include <kvel/space.h>
+
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "bridge.h"
+#include "operations/elements.h"
 
 namespace kvelpy {
+
+using kvelops::elementsOf;
+using kvelops::withElements;
 
 namespace {
 
@@ -40,32 +45,6 @@ py::dtype dtypeOfGlType(int glType) {
     }
     throw std::logic_error("an image of no known element type");
 }
-
-namespace {
-
-// Calls f(ImageBase<T>&) with the image's element type.
-template <class F>
-void withElements(KVEL::Image& image, F&& f) {
-    switch (KVEL::glTypeOf(&image)) {
-    case KVEL::kGlUnsignedByte: return f(static_cast<KVEL::ImageBase<unsigned char>&>(image));
-    case KVEL::kGlByte: return f(static_cast<KVEL::ImageBase<signed char>&>(image));
-    case KVEL::kGlUnsignedShort: return f(static_cast<KVEL::ImageBase<unsigned short>&>(image));
-    case KVEL::kGlShort: return f(static_cast<KVEL::ImageBase<short>&>(image));
-    case KVEL::kGlUnsignedInt: return f(static_cast<KVEL::ImageBase<unsigned int>&>(image));
-    case KVEL::kGlInt: return f(static_cast<KVEL::ImageBase<int>&>(image));
-    case KVEL::kGlFloat: return f(static_cast<KVEL::ImageBase<float>&>(image));
-    case KVEL::kGlDouble: return f(static_cast<KVEL::ImageBase<double>&>(image));
-    default: throw std::logic_error("an image of no known element type");
-    }
-}
-
-std::size_t elementSize(KVEL::Image& image) {
-    std::size_t size = 0;
-    withElements(image, [&](auto& typed) { size = sizeof(*typed.m_data); });
-    return size;
-}
-
-}  // namespace
 
 std::vector<py::ssize_t> shapeOf(const int* d, int channels) {
     std::vector<py::ssize_t> shape;
@@ -152,28 +131,11 @@ ImagePtr header(int glType, const std::vector<int>& g, void* elements) {
     return image;
 }
 
-ImagePtr copyOf(KVEL::Image& source) {
-    ImagePtr image = newImage(KVEL::glTypeOf(&source));
-    const int* d = source.m_dim;
-    image->init(d[0], d[1], d[2], d[3], source.m_channels);
-    if (!elementsOf(*image)) throw std::bad_alloc();
-    std::memcpy(elementsOf(*image), elementsOf(source), static_cast<std::size_t>(source.m_image_size) * elementSize(source));
-    std::memcpy(image->m_spacing, source.m_spacing, sizeof image->m_spacing);
-    std::memcpy(image->m_position, source.m_position, sizeof image->m_position);
-    return image;
-}
-
 py::array contiguous(const py::handle& array) {
     return py::module_::import("numpy").attr("ascontiguousarray")(array);
 }
 
 }  // namespace
-
-void* elementsOf(KVEL::Image& image) {
-    void* data = nullptr;
-    withElements(image, [&](auto& typed) { data = typed.m_data; });
-    return data;
-}
 
 bool ownsNewBuffer(KVEL::Image& image, const void* before) {
     if (elementsOf(image) == before) return false;
@@ -193,7 +155,7 @@ ImagePtr imageFromArray(const py::object& values, int channels) {
     const int glType = glTypeOfDtype(array.dtype());
     const std::vector<int> geometry = geometryOf(array, channels);
     const py::array elements = contiguous(array);
-    return copyOf(*header(glType, geometry, const_cast<void*>(elements.data())));
+    return kvelops::copyImage(*header(glType, geometry, const_cast<void*>(elements.data())));
 }
 
 py::array arrayView(KVEL::Image& image, py::handle owner) {
@@ -234,8 +196,7 @@ Source::Source(const py::handle& imageOrArray) {
         const int* d = image.m_dim;
         m_keep = py::reinterpret_borrow<py::object>(imageOrArray);
         m_image = header(KVEL::glTypeOf(&image), {d[0], d[1], d[2], d[3], image.m_channels}, elementsOf(image));
-        std::memcpy(m_image->m_spacing, image.m_spacing, sizeof image.m_spacing);
-        std::memcpy(m_image->m_position, image.m_position, sizeof image.m_position);
+        KVEL::copyGeometry(*m_image, image);
         return;
     }
     if (!py::isinstance<py::array>(imageOrArray)) {
@@ -248,13 +209,13 @@ Source::Source(const py::handle& imageOrArray) {
     const py::array elements = contiguous(array);
     // The library's buffers are 16-byte aligned; an array that is not gets copied.
     if (reinterpret_cast<std::uintptr_t>(elements.data()) % 16 != 0) {
-        m_image = copyOf(*header(glType, geometry, const_cast<void*>(elements.data())));
+        m_image = kvelops::copyImage(*header(glType, geometry, const_cast<void*>(elements.data())));
         return;
     }
     m_keep = elements;
     m_image = header(glType, geometry, const_cast<void*>(elements.data()));
 }
 
-ImagePtr Source::copy() const { return copyOf(*m_image); }
+ImagePtr Source::copy() const { return kvelops::copyImage(*m_image); }
 
 }  // namespace kvelpy

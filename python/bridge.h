@@ -32,10 +32,6 @@ struct FileError : std::runtime_error {
     std::string path;
 };
 
-// The calling thread's reason for the library's last refusal, without its
-// "Error: " or "Warning: " prefix; `fallback` when it gave none.
-std::string libraryReason(const char* fallback);
-
 // A new image that owns a copy of the array's (or array-like's) elements, laid out as
 // Image.array shows them. `channels` 0 takes a last axis of 1 to 4 elements
 // of a 3-D or 4-D array as channels; 1 means no channel axis; more means the
@@ -79,9 +75,6 @@ private:
     py::object m_keep;  // whatever owns the elements m_image reads
     ImagePtr m_image;
 };
-
-// The image's element buffer; null when it has none.
-void* elementsOf(KVEL::Image& image);
 
 // Turning and padding give their image a new buffer and let go of the old
 // one, never freeing a buffer the image does not own. True when `image` (a

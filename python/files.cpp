@@ -3,6 +3,8 @@
 
 #include "files.h"
 
+#include "operations/operation.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,7 +60,7 @@ ImagePtr read(const py::object& path) {
         py::gil_scoped_release release;
         image.reset(KVEL::readImage(name.c_str()));
     }
-    if (!image) throw LibraryError(shown(name), libraryReason("not an image file KVEL can read"));
+    if (!image) throw LibraryError(shown(name), kvelops::libraryReason("not an image file KVEL can read"));
     image->m_verbose = 0;
     return image;
 }
@@ -72,7 +74,7 @@ py::dict readHeader(const py::object& path) {
         py::gil_scoped_release release;
         status = KVEL::readHeader(name.c_str(), h);
     }
-    if (status != 0) throw LibraryError(shown(name), libraryReason("not an image file KVEL can read"));
+    if (status != 0) throw LibraryError(shown(name), kvelops::libraryReason("not an image file KVEL can read"));
     const int axes = axisCount(h.dim);
     py::tuple spacing(axes), position(std::min(axes, 3)), direction(3);
     for (int i = 0; i < axes; ++i) spacing[i] = h.spacing[i];
@@ -108,7 +110,7 @@ void write(const py::object& path, const py::handle& imageOrArray, const py::obj
         py::gil_scoped_release release;
         status = KVEL::writeImage(name.c_str(), &image);
     }
-    if (status != 0) throw LibraryError(shown(name), libraryReason("cannot be written"));
+    if (status != 0) throw LibraryError(shown(name), kvelops::libraryReason("cannot be written"));
 }
 
 }  // namespace kvelpy

@@ -44,18 +44,6 @@ std::string describe(const KVEL::Image& image) {
 
 }  // namespace
 
-namespace kvelpy {
-
-std::string libraryReason(const char* fallback) {
-    std::string reason = KVEL::lastError();
-    for (const char* prefix : {"Error: ", "Warning: "}) {
-        if (reason.rfind(prefix, 0) == 0) reason.erase(0, std::strlen(prefix));
-    }
-    return reason.empty() ? fallback : reason;
-}
-
-}  // namespace kvelpy
-
 PYBIND11_MODULE(_kvel, m) {
     // Reasons reach Python as exceptions, never as lines on standard output.
     KVEL::setMessagesPrinted(false);
@@ -112,29 +100,12 @@ spacing is (x, y[, z[, t]]), position (x, y[, z]).)doc")
           "Writes an Image or an array in the format the file name's extension names. A format that cannot\n"
           "hold the image refuses it (kvel.Error): kvel.to_bytes makes 8-bit pictures of other element types.");
 
-    m.def("downsample", &downsample, py::arg("image"), py::arg("fx"), py::arg("fy"), py::arg("fz") = 1,
-          py::arg("ft") = 1, "Mean of fx x fy x fz x ft blocks.");
-    m.def("resample2d", &resample2d, py::arg("image"), py::arg("width"), py::arg("height"),
-          "Bilinear resize of each slice to width x height (one channel only).");
-    m.def("rotate", &rotate, py::arg("image"), py::arg("axis"), "Quarter turn about axis 0 (x), 1 (y) or 2 (z).");
-    m.def("pad2d", &pad2d, py::arg("image"), "Width and height padded to powers of two with zeros.");
-    m.def("pad3d", &pad3d, py::arg("image"), "Width, height and depth padded to powers of two with zeros.");
-    m.def("invert", &invert, py::arg("image"), "Every value mirrored within the image's range.");
-    m.def("window", &window, py::arg("image"), py::arg("low"), py::arg("high"),
-          "Values clamped to [low, high], minus low.");
-    m.def("filter", &filter, py::arg("image"), py::arg("kernel"),
-          "Convolution of each slice with a k x k kernel (k odd), as float32.");
-    m.def("gradient", &gradient, py::arg("image"),
-          "Derivatives along each axis as float32, one channel per axis.");
-    m.def("hessian", &hessian, py::arg("image"), "Second derivatives xx, xy, yy as float32.");
-    m.def("edges", &edges, py::arg("image"), py::arg("low"),
-          "Edges at low and 3 low: 2-D a 0/255 map, a volume its edge voxels set to 4095.");
-    m.def("rigid", &rigid, py::arg("image"), py::arg("tx"), py::arg("ty"), py::arg("tz"), py::arg("a"), py::arg("b"),
-          py::arg("c"), py::arg("nearest") = false,
-          "The volume moved by tx, ty, tz and turned by a, b, c radians about x, y, z, as float32.");
-    m.def("colourmap", &colourmap, py::arg("image"),
-          "Slice 0 as an RGB picture; a 2-channel vector field as grey vector lengths.");
-    m.def("to_bytes", &toBytes, py::arg("image"), "The first frame mapped through its range onto uint8 0..255.");
+    {
+        // Their docstrings open with the signature the table gives.
+        py::options options;
+        options.disable_function_signatures();
+        defineOperations(m);
+    }
 
     m.def(
         "set_threads",

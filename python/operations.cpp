@@ -1,232 +1,163 @@
-// The kvel tool's operations, under its names and with its meanings: each
-// reads its image without changing it and returns a new one.
+// The module's side of the operation table: Python arguments into the
+// table's values, images into headers over the caller's elements.
 
 #include "operations.h"
 
-#include <kvel/edges.h>
-#include <kvel/rigid.h>
-#include <kvel/visualise.h>
+#include <pybind11/stl.h>
 
-#include <cmath>
-#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "operations/elements.h"
+#include "operations/help.h"
+#include "operations/operation.h"
+#include "operations/pictures.h"
 
 namespace kvelpy {
 
 namespace {
 
-// Image sizes asked of the library; larger requests are refused.
-constexpr int kMaxExtent = 65536;
-constexpr int kMaxKernel = 99;
+using kvelops::Argument;
+using kvelops::Kind;
 
-// Runs the library without the GIL, so other Python threads go on meanwhile;
-// a null result is the library's refusal.
-template <class F>
-ImagePtr run(const char* operation, F&& call) {
-    ImagePtr result;
-    {
-        py::gil_scoped_release release;
-        result = call();
-    }
-    if (!result) throw LibraryError(operation, libraryReason("refused"));
-    if (!elementsOf(*result)) throw std::bad_alloc();
-    result->m_verbose = 0;
-    return result;
-}
-
-int inRange(int value, const char* what, int low, int high) {
-    if (value < low || value > high) {
-        throw py::value_error(std::string(what) + " must be from " + std::to_string(low) + " to " +
-                              std::to_string(high) + ", not " + std::to_string(value));
-    }
-    return value;
-}
-
-float finite(float value, const char* what) {
-    if (!std::isfinite(value)) throw py::value_error(std::string(what) + " must be finite");
-    return value;
-}
-
-// The square, odd-sized kernel as row-major floats, rows along y.
-std::vector<float> kernelValues(const py::object& kernel, int& size) {
+// The square kernel as row-major floats, rows along y; the table checks its size.
+kvelops::Kernel kernelOf(const py::handle& kernel) {
     using Floats = py::array_t<float, py::array::c_style | py::array::forcecast>;
     const Floats values = Floats::ensure(kernel);
     if (!values) {
         PyErr_Clear();
         throw py::type_error("the kernel must be a k x k array of numbers");
     }
-    if (values.ndim() != 2 || values.shape(0) != values.shape(1) || values.shape(0) % 2 == 0 ||
-        values.shape(0) > kMaxKernel) {
-        throw py::value_error("the kernel must be k x k numbers with k odd and at most " +
-                              std::to_string(kMaxKernel));
+    if (values.ndim() != 2 || values.shape(0) != values.shape(1)) {
+        throw py::value_error("the kernel must be a k x k array of numbers");
     }
-    size = static_cast<int>(values.shape(0));
-    std::vector<float> result(values.data(), values.data() + values.size());
-    for (float v : result) finite(v, "the kernel");
+    return {std::vector<float>(values.data(), values.data() + values.size()), static_cast<int>(values.shape(0))};
+}
+
+double numberOf(const Argument& a, const py::handle& value) {
+    const std::string name = kvelops::spelled(a, kvelops::Spelling::kModule);
+    if (a.kind == Kind::kInt) {
+        if (!py::isinstance<py::int_>(value)) throw py::type_error(name + " must be an int");
+        // Beyond any limit either way; the table's check names the limits.
+        return py::cast<double>(py::float_(py::reinterpret_borrow<py::object>(value)));
+    }
+    if (!py::isinstance<py::int_>(value) && !py::isinstance<py::float_>(value)) {
+        throw py::type_error(name + " must be a number");
+    }
+    return py::cast<double>(py::float_(py::reinterpret_borrow<py::object>(value)));
+}
+
+// The parameters bound as Python binds them: positionally in the module's
+// order, or by keyword; keyword-only ones by keyword only.
+std::vector<py::object> bind(const kvelops::Operation& op, const py::args& args, const py::kwargs& kwargs) {
+    const std::vector<std::size_t> order = kvelops::moduleOrder(op);
+    std::vector<py::object> bound(op.arguments.size());
+    std::size_t positional = 0;
+    for (std::size_t i : order) {
+        if (!op.arguments[i].named) ++positional;
+    }
+    if (args.size() > positional) {
+        throw py::type_error(std::string(op.name) + "() takes " + std::to_string(positional) +
+                             " positional arguments but " + std::to_string(args.size()) + " were given");
+    }
+    for (std::size_t k = 0; k < args.size(); ++k) bound[order[k]] = py::reinterpret_borrow<py::object>(args[k]);
+    for (const auto& [key, value] : kwargs) {
+        const std::string name = py::cast<std::string>(key);
+        std::size_t i = 0;
+        while (i < op.arguments.size() && kvelops::spelled(op.arguments[i], kvelops::Spelling::kModule) != name) ++i;
+        if (i == op.arguments.size()) {
+            throw py::type_error(std::string(op.name) + "() got an unexpected keyword argument '" + name + "'");
+        }
+        if (bound[i]) throw py::type_error(std::string(op.name) + "() got multiple values for argument '" + name + "'");
+        bound[i] = py::reinterpret_borrow<py::object>(value);
+    }
+    for (std::size_t i = 0; i < op.arguments.size(); ++i) {
+        const Argument& a = op.arguments[i];
+        if (!bound[i] && !a.optional && a.kind != Kind::kFlag) {
+            throw py::type_error(std::string(op.name) + "() missing argument '" +
+                                 kvelops::spelled(a, kvelops::Spelling::kModule) + "'");
+        }
+    }
+    return bound;
+}
+
+ImagePtr call(const kvelops::Operation& op, const py::args& args, const py::kwargs& kwargs) {
+    const std::vector<py::object> bound = bind(op, args, kwargs);
+    kvelops::Values values(op.arguments.size());
+    std::vector<std::unique_ptr<Source>> sources;
+    // An operation that changes its image gets a copy; one that gives its
+    // image a new buffer works on the header over the caller's elements.
+    ImagePtr changed;
+    for (std::size_t i = 0; i < bound.size(); ++i) {
+        if (!bound[i]) continue;
+        const Argument& a = op.arguments[i];
+        kvelops::Value& value = values[i];
+        value.given = true;
+        switch (a.kind) {
+            case Kind::kImage:
+                sources.push_back(std::make_unique<Source>(bound[i]));
+                if (op.effect == kvelops::Effect::kInPlace && !changed) {
+                    changed = sources.back()->copy();
+                    value.image = changed.get();
+                } else {
+                    value.image = &sources.back()->image();
+                }
+                break;
+            case Kind::kInt:
+            case Kind::kFloat: value.number = numberOf(a, bound[i]); break;
+            case Kind::kKernel: value.kernel = kernelOf(bound[i]); break;
+            case Kind::kPath:
+            case Kind::kText: value.text = py::str(py::module_::import("os").attr("fspath")(bound[i])); break;
+            case Kind::kFlag: value.number = py::cast<bool>(bound[i]) ? 1 : 0; break;
+        }
+    }
+    KVEL::Image* first = nullptr;
+    for (const kvelops::Value& v : values) first = first ? first : v.image;
+    const void* before = first ? kvelops::elementsOf(*first) : nullptr;
+    ImagePtr result;
+    try {
+        py::gil_scoped_release release;
+        result = kvelops::apply(op, values, kvelops::Spelling::kModule);
+    } catch (const kvelops::UsageError& error) {
+        throw py::value_error(error.what());
+    } catch (const kvelops::Refusal& refusal) {
+        throw LibraryError(refusal.operation, refusal.reason);
+    }
+    if (op.effect == kvelops::Effect::kInPlace) {
+        result = std::move(changed);
+    } else if (op.effect == kvelops::Effect::kNewBuffer) {
+        // Left as it was (already of the asked shape): the result is a copy.
+        result = ownsNewBuffer(*first, before) ? sources.front()->take() : sources.front()->copy();
+    }
+    if (!result) return result;
+    if (!kvelops::elementsOf(*result) && result->m_image_size > 0) throw std::bad_alloc();
+    result->m_verbose = 0;
     return result;
 }
 
 }  // namespace
 
-ImagePtr downsample(const py::handle& in, int fx, int fy, int fz, int ft) {
-    Source source(in);
-    KVEL::Image& image = source.image();
-    const char* names[4] = {"fx", "fy", "fz", "ft"};
-    const int factors[4] = {fx, fy, fz, ft};
-    for (int i = 0; i < 4; ++i) inRange(factors[i], names[i], 1, image.m_dim[i]);
-    return run("downsample", [&] { return ImagePtr(image.downsample(fx, fy, fz, ft, true)); });
-}
-
-ImagePtr resample2d(const py::handle& in, int width, int height) {
-    // The step (old - 1) / (new - 1) needs two samples per axis.
-    inRange(width, "width", 2, kMaxExtent);
-    inRange(height, "height", 2, kMaxExtent);
-    Source source(in);
-    return run("resample2d", [&] { return ImagePtr(source.image().resample2D(width, height, nullptr)); });
-}
-
-// The turn and the padding run on the header over the caller's elements:
-// the library writes their result into a new buffer, so nothing is copied
-// first.
-ImagePtr rotate(const py::handle& in, int axis) {
-    inRange(axis, "axis", 0, 2);
-    Source source(in);
-    return run("rotate", [&] {
-        const void* before = elementsOf(source.image());
-        source.image().rotate(axis);
-        // A turn always moves the elements; when they stayed, there was no room for the new buffer.
-        if (!ownsNewBuffer(source.image(), before)) throw std::bad_alloc();
-        return source.take();
-    });
-}
-
-namespace {
-
-ImagePtr pad(const py::handle& in, bool withDepth) {
-    Source source(in);
-    return run(withDepth ? "pad3d" : "pad2d", [&] {
-        KVEL::Image& image = source.image();
-        const void* before = elementsOf(image);
-        withDepth ? image.padToPowerOfTwo3D() : image.padToPowerOfTwo2D();
-        if (ownsNewBuffer(image, before)) return source.take();
-        // Nothing moved: the extents were powers of two already, or the padded image did not fit.
-        for (int i = 0; i < (withDepth ? 3 : 2); ++i) {
-            if ((image.m_dim[i] & (image.m_dim[i] - 1)) != 0) return ImagePtr();
-        }
-        return source.copy();
-    });
-}
-
-}  // namespace
-
-ImagePtr pad2d(const py::handle& in) { return pad(in, false); }
-
-ImagePtr pad3d(const py::handle& in) { return pad(in, true); }
-
-// Every value mirrored within the image's range, as the tool sees it after
-// reading (every channel's window is the whole image's range).
-ImagePtr invert(const py::handle& in) {
-    Source source(in);
-    return run("invert", [&] {
-        ImagePtr image = source.copy();
-        image->computeRange();
-        image->invert();
-        return image;
-    });
-}
-
-ImagePtr window(const py::handle& in, float low, float high) {
-    finite(low, "low");
-    finite(high, "high");
-    if (!(low < high)) throw py::value_error("low must be below high");
-    Source source(in);
-    return run("window", [&] {
-        ImagePtr image = source.copy();
-        for (int c = 0; c < image->m_channels; ++c) image->setRange(low, high, c);
-        image->applyWindowLevel(false);
-        return image;
-    });
-}
-
-// Filters and derivatives give float images: the library refuses unsigned
-// output types.
-ImagePtr filter(const py::handle& in, const py::object& kernel) {
-    int size = 0;
-    const std::vector<float> values = kernelValues(kernel, size);
-    Source source(in);
-    return run("filter",
-               [&] { return ImagePtr(source.image().filter(KVEL::kGlFloat, values.data(), size, nullptr)); });
-}
-
-ImagePtr gradient(const py::handle& in) {
-    Source source(in);
-    KVEL::Image& image = source.image();
-    return run("gradient", [&] {
-        if (image.depth() > 1) return ImagePtr(image.gradient3D(KVEL::kGlFloat, nullptr, true, false, nullptr));
-        return ImagePtr(image.gradient(KVEL::kGlFloat, nullptr, true, nullptr));
-    });
-}
-
-ImagePtr hessian(const py::handle& in) {
-    Source source(in);
-    KVEL::Image& image = source.image();
-    return run("hessian", [&] {
-        if (!KVEL::isUnsignedType(KVEL::glTypeOf(&image))) {
-            return ImagePtr(image.hessian(KVEL::kGlFloat, nullptr, nullptr));
-        }
-        // The library takes the gradient in the source's own type and refuses unsigned ones.
-        ImagePtr copy(KVEL::floatCopy(&image));
-        return copy ? ImagePtr(copy->hessian(KVEL::kGlFloat, nullptr, nullptr)) : ImagePtr();
-    });
-}
-
-// 2-D: a 0/255 edge map of slice 0; a volume: its edge voxels set to 4095.
-ImagePtr edges(const py::handle& in, float low) {
-    finite(low, "low");
-    Source source(in);
-    KVEL::Image& image = source.image();
-    return run("edges", [&] {
-        if (image.depth() > 1) {
-            ImagePtr volume = source.copy();
-            return KVEL::detectEdges3D(volume.get(), low) == 0 ? std::move(volume) : nullptr;
-        }
-        ImagePtr map = newImage(KVEL::kGlUnsignedByte);
-        map->init(image.width(), image.height(), 1, 1, 1);
-        auto* bytes = static_cast<KVEL::ImageBase<unsigned char>*>(map.get())->data();
-        return bytes && KVEL::detectEdges2D(&image, low, bytes) == 0 ? std::move(map) : nullptr;
-    });
-}
-
-ImagePtr rigid(const py::handle& in, float tx, float ty, float tz, float a, float b, float c, bool nearest) {
-    const float params[6] = {finite(tx, "tx"), finite(ty, "ty"), finite(tz, "tz"),
-                             finite(a, "a"),   finite(b, "b"),   finite(c, "c")};
-    Source source(in);
-    return run("rigid", [&] { return ImagePtr(KVEL::resampleRigid(params, &source.image(), nullptr, !nearest)); });
-}
-
-// Slice 0 as a picture, red first (see KVEL::colourPicture).
-ImagePtr colourmap(const py::handle& in) {
-    Source source(in);
-    KVEL::Image& image = source.image();
-    return run("colourmap", [&] { return ImagePtr(KVEL::colourPicture(&image)); });
-}
-
-// The first frame through the image's range onto 0..255, channels kept.
-ImagePtr toBytes(const py::handle& in) {
-    Source source(in);
-    KVEL::Image& image = source.image();
-    return run("to_bytes", [&] {
-        ImagePtr bytes = newImage(KVEL::kGlUnsignedByte);
-        bytes->init(image.m_dim[0], image.m_dim[1], image.m_dim[2], 1, image.m_channels);
-        unsigned char* out = static_cast<KVEL::ImageBase<unsigned char>*>(bytes.get())->data();
-        if (!out) return ImagePtr();
-        std::memcpy(bytes->m_spacing, image.m_spacing, sizeof bytes->m_spacing);
-        std::memcpy(bytes->m_position, image.m_position, sizeof bytes->m_position);
-        image.computeRange();
-        image.toBytes(out, false);
-        return bytes;
-    });
+void defineOperations(py::module_& m) {
+    for (const kvelops::Operation& op : kvelops::operations()) {
+        m.def(
+            op.name, [&op](const py::args& args, const py::kwargs& kwargs) { return call(op, args, kwargs); },
+            kvelops::moduleDoc(op).c_str());
+    }
+    m.def(
+        "to_bytes",
+        [](const py::handle& in) {
+            Source source(in);
+            try {
+                py::gil_scoped_release release;
+                return kvelops::toBytes(source.image());
+            } catch (const kvelops::Refusal& refusal) {
+                throw LibraryError(refusal.operation, refusal.reason);
+            }
+        },
+        py::arg("image"),
+        "to_bytes(image) -> kvel.Image\n\nThe first frame mapped through its range onto uint8 0..255, channels, "
+        "position, spacing and direction kept.");
 }
 
 }  // namespace kvelpy

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <vector>
 
 using KVEL::ImageBase;
@@ -300,4 +301,22 @@ TEST(SliceToBytesResampled, RefusesSizesBelowTwoAndMissingSlices) {
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 3);
     EXPECT_EQ(bytes, untouched(8));
+}
+
+TEST(ColourPicture, FourChannelsGiveThePictureOfTheirFirstThree) {
+    ImageBase<unsigned char> rgba, rgb;
+    rgba.m_verbose = rgb.m_verbose = 0;
+    rgba.init(5, 3, 1, 1, 4);
+    rgb.init(5, 3, 1, 1, 3);
+    for (int p = 0; p < 15; ++p) {
+        for (int c = 0; c < 4; ++c) {
+            const float v = static_cast<float>((p * 37 + c * 71) % 251);
+            rgba.set(v, p * 4 + c);
+            if (c < 3) rgb.set(v, p * 3 + c);
+        }
+    }
+    const std::unique_ptr<KVEL::Image> fromFour(KVEL::colourPicture(&rgba)), fromThree(KVEL::colourPicture(&rgb));
+    ASSERT_TRUE(fromFour && fromThree);
+    ASSERT_EQ(fromFour->m_image_size, fromThree->m_image_size);
+    for (int i = 0; i < fromThree->m_image_size; ++i) EXPECT_EQ(fromFour->get(i), fromThree->get(i)) << i;
 }

@@ -16,7 +16,7 @@ for op in info convert downsample resample2d rotate pad2d pad3d invert window fi
           rigid colourmap; do
     grep -q "^  $op" help.txt || fail "--help does not list $op"
 done
-"$kvel" rigid --help | grep -q '^usage: kvel rigid TX TY TZ A B C \[--nearest\] IN OUT$' || fail "rigid --help"
+"$kvel" rigid --help | grep -q '^usage: kvel rigid TX TY TZ A B C IN OUT \[--nearest\]$' || fail "rigid --help"
 
 printf 'nothing here\n' >bad.mhd
 printf 'NDims = 2\nDimSize = 40 40\nElementType = MET_UCHAR\nElementDataFile = pic.raw\n' >short.mhd
@@ -34,7 +34,7 @@ expect_failure 2 "out.gif" "$kvel" convert pic.mhd out.gif
 expect_failure 1 "missing.mhd: No such file" "$kvel" invert missing.mhd out.mhd
 expect_failure 1 "bad.mhd" "$kvel" info bad.mhd
 expect_failure 1 "short.mhd" "$kvel" convert short.mhd out.bmp
-expect_failure 1 "filter refused: Window size must be an odd number" "$kvel" filter even.txt pic.mhd out.mhd
+expect_failure 2 "KERNEL must be k x k numbers with k odd" "$kvel" filter even.txt pic.mhd out.mhd
 expect_failure 1 "words.txt" "$kvel" filter words.txt pic.mhd out.mhd
 expect_failure 1 "rgb.mhd: resample2d refused" "$kvel" resample2d 4 4 rgb.mhd out.mhd
 expect_failure 1 "pair.mhd: edges refused" "$kvel" edges 1 pair.mhd out.mhd

@@ -58,6 +58,11 @@ CASES
 "$kvel" gradient pic.mhd g.mhd && "$kvel" convert g.mhd g.bmp || fail "float to BMP"
 case "$(range g.bmp)" in *"min 0,"*) ;; *) fail "float to BMP: no 0 in $(range g.bmp)" ;; esac
 case "$(range g.bmp)" in *"max 255 "*) ;; *) fail "float to BMP: no 255 in $(range g.bmp)" ;; esac
+# A picture of a series of frames is its first frame, nothing read past it.
+python3 -c 'import struct; open("frames.raw", "wb").write(struct.pack("<24f", *range(24)))'
+printf 'NDims = 4\nDimSize = 4 3 1 2\nElementType = MET_FLOAT\nElementDataFile = frames.raw\n' >frames.mhd
+"$kvel" convert frames.mhd frames.png || fail "frames to PNG"
+[ "$(summary frames.png)" = "4 x 3 x 1 x 1, 1, MET_UCHAR" ] || fail "frames to PNG: $(summary frames.png)"
 # The header alone: a raw volume of more elements than an image holds is
 # described with where its elements lie, and no range is read.
 truncate -s 2147483648 big.raw

@@ -12,10 +12,7 @@ struct Failure : std::runtime_error {
     bool usage;
 };
 
-// The library's reason for the last call it refused, without its "Error: "
-// or "Warning: " prefix and closing '!'; fallback when it gave none.
-std::string libraryReason(const std::string& fallback);
-
-// Strict numbers from the command line: the whole argument, finite, in range.
-int parseInt(const std::string& text, const char* what, int low, int high);
+// Strict numbers from the command line: the whole argument, finite; the
+// table checks the limits.
+long parseInt(const std::string& text, const char* what);
 float parseFloat(const std::string& text, const char* what);

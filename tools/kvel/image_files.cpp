@@ -6,32 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "operations/pictures.h"
 #include "failure.h"
-
-namespace {
-
-// Pictures of 8-bit channels, mapped through the channel windows.
-std::unique_ptr<KVEL::Image> toBytes(KVEL::Image& image, const std::string& path) {
-    auto bytes = std::make_unique<KVEL::ImageBase<unsigned char>>();
-    const int* d = image.m_dim;
-    if (bytes->init(d[0], d[1], d[2], d[3], image.m_channels) != 0) throw Failure(path + ": out of memory");
-    std::unique_ptr<unsigned char[]> mapped(image.toBytes(nullptr, false));
-    if (!mapped && image.m_image_size > 0) throw Failure(path + ": out of memory");
-    std::memcpy(bytes->data(), mapped.get(), static_cast<std::size_t>(image.m_image_size));
-    bytes->setSpacing(image.m_spacing[0], image.m_spacing[1], image.m_spacing[2], image.m_spacing[3]);
-    return bytes;
-}
-
-bool needsBytes(KVEL::FileFormat format, int glType) {
-    switch (format) {
-        case KVEL::FileFormat::kBmp:
-        case KVEL::FileFormat::kJpeg: return glType != KVEL::kGlUnsignedByte;
-        case KVEL::FileFormat::kPng: return glType != KVEL::kGlUnsignedByte && glType != KVEL::kGlUnsignedShort;
-        default: return false;
-    }
-}
-
-}  // namespace
 
 void checkImageFileName(const std::string& path) {
     if (KVEL::formatForName(path.c_str()) == KVEL::FileFormat::kUnknown) {
@@ -46,7 +22,7 @@ std::unique_ptr<KVEL::Image> readImage(const std::string& path) {
         throw Failure(path + ": " + std::strerror(errno));
     }
     std::unique_ptr<KVEL::Image> image(KVEL::readImage(path.c_str()));
-    if (!image) throw Failure(path + ": " + libraryReason("not an image file this tool can read"));
+    if (!image) throw Failure(path + ": " + kvelops::libraryReason("not an image file this tool can read"));
     image->m_verbose = 0;
     image->computeRange();
     return image;
@@ -60,9 +36,13 @@ void writeImage(KVEL::Image& image, const std::string& path) {
     checkImageFileName(path);
     std::unique_ptr<KVEL::Image> converted;
     KVEL::Image* out = &image;
-    if (needsBytes(KVEL::formatForName(path.c_str()), KVEL::glTypeOf(&image))) {
-        converted = toBytes(image, path);
+    if (kvelops::needsBytes(KVEL::formatForName(path.c_str()), KVEL::glTypeOf(&image))) {
+        try {
+            converted = kvelops::toBytes(image);
+        } catch (const kvelops::Refusal& refusal) {
+            throw Failure(path + ": " + refusal.reason);
+        }
         out = converted.get();
     }
-    if (KVEL::writeImage(path.c_str(), out) != 0) throw Failure(path + ": " + libraryReason("cannot be written"));
+    if (KVEL::writeImage(path.c_str(), out) != 0) throw Failure(path + ": " + kvelops::libraryReason("cannot be written"));
 }

@@ -5,17 +5,25 @@
 
 #include <algorithm>
 #include <climits>
-#include <memory>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "operations/help.h"
+#include "command_line.h"
 #include "failure.h"
 #include "image_files.h"
 #include "info.h"
-#include "operations.h"
 
 namespace {
+
+void listLine(std::ostream& out, const std::string& head, const std::string& summary) {
+    out << "  " << head;
+    if (head.size() > 20) out << "\n" << std::string(23, ' ');
+    else out << std::string(21 - head.size(), ' ');
+    out << summary << "\n";
+}
 
 void printUsage(std::ostream& out) {
     out << "usage: kvel info [--header] FILE...\n"
@@ -26,23 +34,12 @@ void printUsage(std::ostream& out) {
            "(.jpeg), .tif (.tiff), .nii (.nii.gz), .bmp, .mhd (with its .raw) or .mha. A\n"
            ".bmp or .jpg output holds 8-bit channels, a .png output 8 or 16-bit ones; other\n"
            "element types are mapped through their value range.\n"
-           "filter, gradient, hessian and rigid give float images.\n"
-           "\n"
-           "  info                 element type, extents, channels, spacing, position, direction,\n"
-           "                       where raw elements lie, range (not with --header)\n"
-           "  convert              read IN, write OUT\n";
-    for (const Operation& op : operations()) {
-        std::string head = std::string(op.name) + (op.arguments[0] ? " " : "") + op.arguments;
-        out << "  " << head;
-        if (head.size() > 20) out << "\n" << std::string(23, ' ');
-        else out << std::string(21 - head.size(), ' ');
-        out << op.summary << "\n";
-    }
-}
-
-void printOperationUsage(const Operation& op) {
-    std::cout << "usage: kvel " << op.name << (op.arguments[0] ? " " : "") << op.arguments << " IN OUT\n"
-              << op.summary << "\n";
+           "\n";
+    listLine(out, "info [--header] FILE...",
+             "element type, extents, channels, spacing, position, direction, where raw\n" + std::string(23, ' ') +
+                 "elements lie, range (not with --header)");
+    listLine(out, "convert IN OUT", "read IN, write OUT");
+    for (const kvelops::Operation& op : kvelops::operations()) listLine(out, kvelops::toolUsage(op), op.summary);
 }
 
 // Each file's header; its channels' ranges too unless --header is given or
@@ -55,7 +52,7 @@ int info(std::vector<std::string> files) {
     for (std::size_t i = 0; i < files.size(); ++i) {
         KVEL::ImageHeader header;
         if (KVEL::readHeader(files[i].c_str(), header) != 0) {
-            throw Failure(files[i] + ": " + libraryReason("not an image file KVEL can read"));
+            throw Failure(files[i] + ": " + kvelops::libraryReason("not an image file KVEL can read"));
         }
         long long elements = header.channels;
         for (int extent : header.dim) elements *= extent;
@@ -67,36 +64,39 @@ int info(std::vector<std::string> files) {
     return 0;
 }
 
-// convert and every operation: IN and OUT are the last two arguments.
-int transform(const std::string& command, std::vector<std::string> args) {
-    const Operation* op = command == "convert" ? nullptr : findOperation(command);
-    if (!op && command != "convert") throw Failure("unknown operation '" + command + "'", true);
+int convert(const std::vector<std::string>& args) {
     if (std::find(args.begin(), args.end(), "--help") != args.end()) {
-        if (op) printOperationUsage(*op);
-        else std::cout << "usage: kvel convert IN OUT\nread IN, write OUT in the format of its extension\n";
+        std::cout << "usage: kvel convert IN OUT\nread IN, write OUT in the format of its extension\n";
         return 0;
     }
-    const auto nearest = std::find(args.begin(), args.end(), "--nearest");
-    const bool useNearest = op && op->takesNearest && nearest != args.end();
-    if (useNearest) args.erase(nearest);
-    const std::size_t wanted = (op ? op->argumentCount : 0) + 2;
-    if (args.size() != wanted) {
-        throw Failure(command + " takes " + std::to_string(wanted) + " arguments, not " + std::to_string(args.size()),
-                      true);
+    if (args.size() != 2) throw Failure("convert takes 2 arguments, not " + std::to_string(args.size()), true);
+    checkImageFileName(args[1]);
+    writeImage(*readImage(args[0]), args[1]);
+    return 0;
+}
+
+int run(const std::string& name, const std::vector<std::string>& args) {
+    const kvelops::Operation* op = kvelops::findOperation(name);
+    if (!op) throw Failure("unknown operation '" + name + "'", true);
+    if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+        std::cout << kvelops::toolHelp(*op);
+        return 0;
     }
-    const std::string in = args[wanted - 2], out = args[wanted - 1];
-    checkImageFileName(out);
-    auto image = readImage(in);
-    if (op) {
-        image = op->run(std::move(image), std::vector<std::string>(args.begin(), args.end() - 2), useNearest);
-        // Operations that change the image in place refuse with a reason only.
-        if (!image || *KVEL::lastError() != '\0') {
-            throw Failure(in + ": " + command + " refused: " + libraryReason("the library refused it"));
-        }
-        image->m_verbose = 0;
-        image->computeRange();
+    ParsedCommand command = parseCommand(*op, args);
+    kvelops::ImagePtr result;
+    try {
+        result = kvelops::apply(*op, command.values, kvelops::Spelling::kTool);
+    } catch (const kvelops::UsageError& error) {
+        throw Failure(error.what(), true);
+    } catch (const kvelops::Refusal& refusal) {
+        throw Failure(command.firstImage + ": " + refusal.what());
     }
-    writeImage(*image, out);
+    if (command.output.empty()) return 0;
+    // Operations that change their image leave the result there.
+    KVEL::Image& out = result ? *result : *command.images.front();
+    out.m_verbose = 0;
+    out.computeRange();
+    writeImage(out, command.output);
     return 0;
 }
 
@@ -113,7 +113,8 @@ int main(int argc, char** argv) {
             return 0;
         }
         const std::vector<std::string> rest(args.begin() + 1, args.end());
-        return args[0] == "info" ? info(rest) : transform(args[0], rest);
+        if (args[0] == "info") return info(rest);
+        return args[0] == "convert" ? convert(rest) : run(args[0], rest);
     } catch (const Failure& failure) {
         std::cerr << "kvel: " << failure.what() << (failure.usage ? " (see kvel --help)" : "") << "\n";
         return failure.usage ? 2 : 1;
