@@ -35,9 +35,7 @@ void printUsage(std::ostream& out) {
            ".bmp or .jpg output holds 8-bit channels, a .png output 8 or 16-bit ones; other\n"
            "element types are mapped through their value range.\n"
            "\n";
-    listLine(out, "info [--header] FILE...",
-             "element type, extents, channels, spacing, position, direction, where raw\n" + std::string(23, ' ') +
-                 "elements lie, range (not with --header)");
+    listLine(out, "info [--header] FILE...", "element type, extents, channels, geometry, where raw elements lie, range");
     listLine(out, "convert IN OUT", "read IN, write OUT");
     for (const kvelops::Operation& op : kvelops::operations()) listLine(out, kvelops::toolUsage(op), op.summary);
 }
