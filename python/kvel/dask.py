@@ -219,7 +219,7 @@ def _range_of(first, low, high, zero_key):
     return extremes
 
 
-def value_range(array):
+def _value_range(array):
     """A 2-element dask array: the (low, high) range kvel takes for invert and to_bytes."""
     array = da.asarray(array)
     floating = np.issubdtype(array.dtype, np.floating)
@@ -248,7 +248,7 @@ def _with_range(op, channels, block, low, high):
 def _ranged(array, op, dtype):
     array = _prepared(array, {})
     channels = array.shape[-1] if _has_channel_axis(array.shape) else 1
-    extremes = value_range(array)
+    extremes = _value_range(array)
     return da.map_blocks(functools.partial(_with_range, op, channels), array, extremes[0], extremes[1],
                          dtype=dtype, chunks=array.chunks, meta=np.empty((0,) * array.ndim, dtype))
 
