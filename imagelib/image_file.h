@@ -9,6 +9,7 @@
 #include <kvel/imagebase.h>
 
 #include <cstddef>
+#include <string>
 
 namespace KVEL {
 
@@ -35,5 +36,27 @@ KVEL_API Image* readImage(const void* bytes, std::size_t size);
 // cannot hold is refused, never converted. A failed write leaves any
 // previous file of that name as it was.
 KVEL_API int writeImage(const char* path, Image* image, const WriteOptions& options = WriteOptions());
+
+// What a file holds, read without its elements (formats whose elements can
+// lie raw in one piece: MetaImage and uncompressed NIfTI; any other file is
+// decoded whole to learn it).
+struct ImageHeader {
+    FileFormat format = FileFormat::kUnknown;
+    int glType = 0;
+    int dim[4] = {1, 1, 1, 1};
+    int channels = 1;
+    float spacing[4] = {1, 1, 1, 1};
+    float position[3] = {0, 0, 0};
+    double direction[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};  // as Image::m_direction
+    // Set when the elements lie in dataFile uncompressed and unscaled, in x,
+    // y, z, t order with channels interleaved, from byte dataOffset on, so
+    // that they can be mapped into memory as they are; empty otherwise.
+    std::string dataFile;
+    long long dataOffset = 0;
+    bool bigEndian = false;
+};
+
+// 0 on success, 1 on failure (reason in lastError()).
+KVEL_API int readHeader(const char* path, ImageHeader& header);
 
 }  // namespace KVEL

@@ -37,6 +37,8 @@ int glTypeOfDtype(const py::dtype& dtype) {
                          " (convert with array.astype)");
 }
 
+}  // namespace
+
 py::dtype dtypeOfGlType(int glType) {
     for (const ElementType& type : kElementTypes) {
         if (type.glType == glType) return py::dtype(type.dtype);
@@ -44,18 +46,20 @@ py::dtype dtypeOfGlType(int glType) {
     throw std::logic_error("an image of no known element type");
 }
 
-// Axes of the image in numpy order, slowest first.
-std::vector<py::ssize_t> shapeOf(const KVEL::Image& image) {
-    const int* d = image.m_dim;
+std::vector<py::ssize_t> shapeOf(const int* d, int channels) {
     std::vector<py::ssize_t> shape;
     if (d[3] > 1) shape.push_back(d[3]);
     if (d[3] > 1 || d[2] > 1) shape.push_back(d[2]);
     shape.insert(shape.end(), {d[1], d[0]});
-    if (image.m_channels > 1) shape.push_back(image.m_channels);
+    if (channels > 1) shape.push_back(channels);
     return shape;
 }
 
-int axisCount(const KVEL::Image& image) { return image.m_dim[3] > 1 ? 4 : image.m_dim[2] > 1 ? 3 : 2; }
+int axisCount(const int* d) { return d[3] > 1 ? 4 : d[2] > 1 ? 3 : 2; }
+
+namespace {
+
+int axisCount(const KVEL::Image& image) { return kvelpy::axisCount(image.m_dim); }
 
 // Extents x, y, z, t and the channel count of an array of this shape.
 std::vector<int> geometryOf(const py::array& array, int channels) {
@@ -155,7 +159,7 @@ ImagePtr imageFromArray(const py::object& values, int channels) {
 }
 
 py::array arrayView(KVEL::Image& image, py::handle owner) {
-    return py::array(dtypeOfGlType(KVEL::glTypeOf(&image)), shapeOf(image), elementsOf(image), owner);
+    return py::array(dtypeOfGlType(KVEL::glTypeOf(&image)), shapeOf(image.m_dim, image.m_channels), elementsOf(image), owner);
 }
 
 py::tuple spacingOf(const KVEL::Image& image) {

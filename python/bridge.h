@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kvelpy {
 
@@ -37,6 +38,15 @@ struct FileError : std::runtime_error {
 // last axis holds that many. Raises TypeError / ValueError for what no image
 // can hold.
 ImagePtr imageFromArray(const py::object& array, int channels);
+
+// The numpy element type of a library element type.
+py::dtype dtypeOfGlType(int glType);
+
+// Axes in numpy order, slowest first, of extents x, y, z, t (at least two
+// axes; z and t only when above 1), channels last when more than one.
+std::vector<py::ssize_t> shapeOf(const int* dim, int channels);
+// 2, 3 or 4: the axes shapeOf gives besides the channels.
+int axisCount(const int* dim);
 
 // The image's elements as a numpy array over its own buffer; `owner` (the
 // Python Image) stays alive as long as the array.

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <kvel/image_file.h>
+#include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
@@ -61,6 +63,35 @@ ImagePtr read(const py::object& path) {
     if (!image) throw LibraryError(shown(name), kvelops::libraryReason("not an image file KVEL can read"));
     image->m_verbose = 0;
     return image;
+}
+
+py::dict readHeader(const py::object& path) {
+    const std::string name = fileName(path);
+    checkReadable(name);
+    KVEL::ImageHeader h;
+    int status;
+    {
+        py::gil_scoped_release release;
+        status = KVEL::readHeader(name.c_str(), h);
+    }
+    if (status != 0) throw LibraryError(shown(name), kvelops::libraryReason("not an image file KVEL can read"));
+    const int axes = axisCount(h.dim);
+    py::tuple spacing(axes), position(std::min(axes, 3)), direction(3);
+    for (int i = 0; i < axes; ++i) spacing[i] = h.spacing[i];
+    for (int i = 0; i < std::min(axes, 3); ++i) position[i] = h.position[i];
+    for (int r = 0; r < 3; ++r) direction[r] = py::make_tuple(h.direction[r][0], h.direction[r][1], h.direction[r][2]);
+    py::dict header;
+    header["format"] = KVEL::formatName(h.format);
+    header["shape"] = py::tuple(py::cast(shapeOf(h.dim, h.channels)));
+    header["dtype"] = dtypeOfGlType(h.glType);
+    header["channels"] = h.channels;
+    header["spacing"] = spacing;
+    header["position"] = position;
+    header["direction"] = direction;
+    header["data_file"] = h.dataFile.empty() ? py::object(py::none()) : py::object(py::str(shown(h.dataFile)));
+    header["offset"] = h.dataOffset;
+    header["byte_order"] = h.bigEndian ? ">" : "<";
+    return header;
 }
 
 void write(const py::object& path, const py::handle& imageOrArray, const py::object& spacing,

@@ -12,4 +12,8 @@ ImagePtr read(const py::object& path);
 void write(const py::object& path, const py::handle& imageOrArray, const py::object& spacing,
            const py::object& position);
 
+// What the file holds, read without its elements where the format allows;
+// see kvel.read_header.
+py::dict readHeader(const py::object& path);
+
 }  // namespace kvelpy

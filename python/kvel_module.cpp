@@ -45,7 +45,7 @@ std::string describe(const KVEL::Image& image) {
 
 }  // namespace
 
-PYBIND11_MODULE(kvel, m) {
+PYBIND11_MODULE(_kvel, m) {
     // Reasons reach Python as exceptions, never as lines on standard output.
     KVEL::setMessagesPrinted(false);
     m.doc() = "KVEL images as numpy arrays: files, resampling, filters, derivatives, edges, rigid transforms.";
@@ -91,6 +91,11 @@ spacing is (x, y[, z[, t]]), position (x, y[, z]).)doc")
         .def("__repr__", &describe);
 
     m.def("read", &kvelpy::read, py::arg("path"), "The image in the file, in any format KVEL reads.");
+    m.def("read_header", &kvelpy::readHeader, py::arg("path"),
+          "What the file holds, as a dict: format, shape and dtype as Image.array would show them, channels,\n"
+          "spacing, position, direction (columns: the index axes x, y, z in LPS). data_file, offset and\n"
+          "byte_order say where the elements lie raw in one piece (MetaImage, uncompressed NIfTI), so that\n"
+          "they can be mapped (data_file None otherwise). MetaImage and NIfTI elements are not read.");
     m.def("write", &kvelpy::write, py::arg("path"), py::arg("image"), py::arg("spacing") = py::none(),
           py::arg("position") = py::none(),
           "Writes an Image or an array in the format the file name's extension names. A format that cannot\n"

@@ -23,7 +23,7 @@ class CMakeBuild(build_ext):
                         f"-DPython3_EXECUTABLE={sys.executable}"], check=True)
         subprocess.run(["cmake", "--build", str(build), "--target", "kvel_python",
                         "--parallel", str(os.cpu_count() or 1)], check=True)
-        built = next((build / "python").glob("kvel*.so"))
+        built = next((build / "python" / "kvel").glob("_kvel*.so"))
         target = Path(self.get_ext_fullpath(ext.name))
         target.parent.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(built, target)
@@ -34,7 +34,9 @@ setup(
     version="1.0.0",
     description="KVEL images as numpy arrays: files, resampling, filters, edges, rigid transforms",
     install_requires=["numpy"],
-    ext_modules=[Extension("kvel", sources=[])],
+    extras_require={"dask": ["dask", "distributed"]},
+    packages=["kvel"],
+    ext_modules=[Extension("kvel._kvel", sources=[])],
     cmdclass={"build_ext": CMakeBuild},
     zip_safe=False,
 )

@@ -38,6 +38,16 @@ extern const Codec kMetaImageCodec;
 extern const Codec kTiffCodec;
 extern const Codec kNiftiCodec;
 
+// Beyond this a header describing elements to be mapped in parts is hostile.
+constexpr long long kMaxDescribedElements = 1LL << 48;
+
+// The header-only readers behind readHeader: false with the reason reported.
+bool readMetaImageHeader(const std::string& path, ImageHeader& header);
+bool readNiftiFileHeader(const std::string& path, ImageHeader& header);
+// Element type, extents, channels, spacing, position and direction of an
+// image (placed by a full reader's own code, with or without elements).
+void describeImage(const Image& image, ImageHeader& header);
+
 // Refuses an image a format cannot hold, in one wording for every format:
 // "Error: a PNG file holds WHAT, not a W x H x D x T image of C channels of MET_... (NAME)".
 void refuseImage(const char* format, const std::string& holds, const Image& image, const std::string& name);

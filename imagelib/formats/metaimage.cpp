@@ -6,6 +6,7 @@
 #include "imagelib/detail/messages.h"
 #include "imagelib/detail/metaimage_header.h"
 #include "imagelib/detail/zlib_stream.h"
+#include "imagelib/formats/codecs.h"
 
 #include <algorithm>
 #include <climits>
@@ -47,6 +48,13 @@ bool staysInsideFolder(const std::string& folder, const std::string& name) {
     return std::mismatch(root.begin(), root.end(), target.begin(), target.end()).first == root.end();
 }
 
+// Spacing and position as the header gives them.
+void placeImage(const MetaHeader& h, Image& image) {
+    image.setSpacing(h.spacing[0], h.spacing[1], h.spacing[2], h.spacing[3]);
+    // The patient position wins over Offset, which most writers use instead.
+    for (int i = 0; i < 3; ++i) image.m_position[i] = h.hasPosition ? h.position[i] : h.offset[i];
+}
+
 // One run of image bytes: from a file (path) or from a source in hand.
 struct DataPart {
     std::string path;
@@ -81,6 +89,18 @@ std::string locate(const MetaHeader& h, long long available, DataPart& part) {
     return "";
 }
 
+// locate() for a part in a file of its own or in a source in hand.
+std::string locateData(const MetaHeader& h, DataPart& part) {
+    long long available = 0;
+    std::string why;
+    if (part.source) {
+        available = part.source->size() - part.begin;
+    } else if (!openRegularFile(part.path, available, why)) {
+        return why;
+    }
+    return locate(h, available, part);
+}
+
 bool readPart(const MetaHeader& h, ByteSource& source, const DataPart& part, unsigned char* out, std::string& why) {
     if (!source.seek(part.begin + part.skip)) {
         why = "cannot reach the data";
@@ -96,8 +116,11 @@ std::string dataFailure(const std::string& why) {
 }
 
 // Reads the header from source and the data from where it says; memoryData
-// stands in for the data files when the header comes from memory.
-Image* readImage(ByteSource& source, const std::string& name, bool fromFile, ByteSource* memoryData) {
+// stands in for the data files when the header comes from memory. With
+// `described`, stops once the data are known to back the image and fills it
+// in instead: the image returned then has no elements.
+Image* readImage(ByteSource& source, const std::string& name, bool fromFile, ByteSource* memoryData,
+                 ImageHeader* described = nullptr) {
     MetaHeader h;
     std::string why;
     if (!parseMetaHeader(source, name, h, why)) {
@@ -112,9 +135,13 @@ Image* readImage(ByteSource& source, const std::string& name, bool fromFile, Byt
     std::size_t elementBytes = 0;
     withTypedImage(image.get(), [&](auto& typed) { elementBytes = sizeof(*typed.m_data); });
     long long elements = h.channels;
+    // A header alone may describe more elements than an image holds (to be mapped in parts).
+    const long long limit = described ? kMaxDescribedElements : INT_MAX;
     for (int i = 0; i < 4; ++i) {
+        if (elements > limit / std::max(h.size[i], 1)) {
+            return refuse("Error: image size too large in MetaImage header " + name);
+        }
         elements *= h.size[i];
-        if (elements > INT_MAX) return refuse("Error: image size too large in MetaImage header " + name);
     }
     const std::size_t imageBytes = static_cast<std::size_t>(elements) * elementBytes;
 
@@ -137,14 +164,21 @@ Image* readImage(ByteSource& source, const std::string& name, bool fromFile, Byt
         }
     }
     for (DataPart& part : parts) {
-        long long available = 0;
-        if (part.source) {
-            available = part.source->size() - part.begin;
-        } else if (!openRegularFile(part.path, available, why)) {
-            return refuse(dataFailure(why));
-        }
-        why = locate(h, available, part);
+        why = locateData(h, part);
         if (!why.empty()) return refuse(dataFailure(why));
+    }
+    if (described) {
+        placeImage(h, *image);
+        describeImage(*image, *described);
+        for (int i = 0; i < 4; ++i) described->dim[i] = h.size[i];
+        described->channels = h.channels;
+        described->bigEndian = h.bigEndian;
+        // Raw elements in one piece can be mapped; compressed or listed ones cannot.
+        if (!h.compressed && parts.size() == 1 && !parts[0].path.empty()) {
+            described->dataFile = parts[0].path;
+            described->dataOffset = parts[0].begin + parts[0].skip;
+        }
+        return image.release();
     }
 
     if (image->init(h.size[0], h.size[1], h.size[2], h.size[3], h.channels) != 0 ||
@@ -166,10 +200,8 @@ Image* readImage(ByteSource& source, const std::string& name, bool fromFile, Byt
     }
     if (h.bigEndian) image->swapByteOrder();
 
-    image->setSpacing(h.spacing[0], h.spacing[1], h.spacing[2], h.spacing[3]);
+    placeImage(h, *image);
     image->computeRange();
-    // The patient position wins over Offset, which most writers use instead.
-    for (int i = 0; i < 3; ++i) image->m_position[i] = h.hasPosition ? h.position[i] : h.offset[i];
     const ChannelWindow window = image->m_channels > 0 ? image->m_channel_windows[0] : ChannelWindow{0, 0, 0, 0};
     std::ostringstream loaded;
     loaded << "Loaded Image, resolution " << image->m_dim[0] << " x " << image->m_dim[1] << " x " << image->m_dim[2]
@@ -193,6 +225,21 @@ bool endsWith(const std::string& s, const std::string& suffix) {
     return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+// readImage of the header file `name`.
+Image* readFile(const std::string& name, ImageHeader* described) {
+    return withoutThrowing([&]() -> Image* {
+        long long size = 0;
+        std::string why;
+        File file = openRegularFile(name, size, why);
+        if (!file) {
+            reportFailure("Error: cannot read MetaImage header " + name);
+            return nullptr;
+        }
+        ByteSource source(file.get(), size);
+        return readImage(source, name, true, nullptr, described);
+    });
+}
+
 }  // namespace
 
 Image* readMetaImage(const char* fileName) {
@@ -208,17 +255,11 @@ Image* readMetaImage(const char* fileName) {
         bitmap->computeRange();
         return bitmap.release();
     }
-    return withoutThrowing([&]() -> Image* {
-        long long size = 0;
-        std::string why;
-        File file = openRegularFile(name, size, why);
-        if (!file) {
-            reportFailure("Error: cannot read MetaImage header " + name);
-            return nullptr;
-        }
-        ByteSource source(file.get(), size);
-        return readImage(source, name, true, nullptr);
-    });
+    return readFile(name, nullptr);
+}
+
+bool readMetaImageHeader(const std::string& path, ImageHeader& header) {
+    return std::unique_ptr<Image>(readFile(path, &header)) != nullptr;
 }
 
 Image* readMetaImage(const void* header, std::size_t headerSize, const void* data, std::size_t dataSize) {

@@ -115,9 +115,18 @@ Image* refuse(const std::string& name, const std::string& why) {
     return nullptr;
 }
 
-// Scaled values as float, or double for double data.
+// Scaled values are float, or double for double data.
+int scaledType(int glType) { return glType == kGlDouble ? kGlDouble : kGlFloat; }
+
+bool isBigEndianMachine() {
+    const unsigned short one = 1;
+    unsigned char first;
+    std::memcpy(&first, &one, 1);
+    return first == 0;
+}
+
 std::unique_ptr<Image> applyScaling(std::unique_ptr<Image> image, double slope, double inter) {
-    std::unique_ptr<Image> scaled(createImage(glTypeOf(image.get()) == kGlDouble ? kGlDouble : kGlFloat));
+    std::unique_ptr<Image> scaled(createImage(scaledType(glTypeOf(image.get()))));
     const int* d = image->m_dim;
     if (scaled->init(d[0], d[1], d[2], d[3], image->m_channels) != 0) return nullptr;
     withTypedImage(image.get(), [&](auto& in) {
@@ -133,6 +142,51 @@ float finiteOr(double value, float otherwise) {
     return std::isfinite(value) && std::fabs(value) <= 3.4e38 ? static_cast<float>(value) : otherwise;
 }
 
+// What the header says the elements are; the reason when it is nothing this
+// library reads. At most `limit` elements.
+struct Layout {
+    const DataType* type = nullptr;
+    long long dims[8] = {};
+    unsigned long long bytes = 0;
+};
+
+std::string layoutOf(const NiftiHeader& h, long long limit, Layout& layout) {
+    const DataType* type = dataType(h.datatype);
+    if (!type) return "datatype " + std::to_string(h.datatype) + " is not NIfTI's";
+    if (!type->glType) return std::string(type->name) + " elements, which no element type here holds";
+    if (h.dim[0] < 1 || h.dim[0] > 7) return "dim[0] is " + std::to_string(h.dim[0]) + ", not 1 to 7";
+    long long elements = type->channels;
+    for (int i = 1; i < 8; ++i) {
+        const long long extent = i <= h.dim[0] ? h.dim[i] : 1;
+        layout.dims[i] = extent;
+        const std::string says = "dimension " + std::to_string(i) + " is " + std::to_string(extent);
+        if (extent < 1 || extent > INT_MAX) return says;
+        if (i >= 5 && extent > 1) return says + "; images of up to 4 dimensions are read";
+        if (elements > limit / extent) return "more than " + std::to_string(limit) + " elements";
+        elements *= extent;
+    }
+    layout.type = type;
+    layout.bytes = static_cast<unsigned long long>(elements) * type->bytes;
+    return "";
+}
+
+// Whether stored values are scaled into others (read as float, or double).
+bool isScaled(const NiftiHeader& h, const DataType& type) {
+    return type.channels == 1 && std::isfinite(h.slope) && h.slope != 0 && std::isfinite(h.inter) &&
+           !(h.slope == 1 && h.inter == 0);
+}
+
+// Spacing from pixdim, position from the sform's (else the qform's) offset.
+void placeImage(const NiftiHeader& h, Image& image) {
+    float spacing[4];
+    for (int i = 0; i < 4; ++i) spacing[i] = i < h.dim[0] && h.pixdim[i + 1] != 0 ? std::fabs(finiteOr(h.pixdim[i + 1], 1)) : 1;
+    image.setSpacing(spacing[0], spacing[1], spacing[2], spacing[3]);
+    for (int i = 0; i < 3; ++i) {
+        const double offset = h.sformCode > 0 ? h.srow[i][3] : h.qformCode > 0 ? h.qoffset[i] : 0;
+        image.m_position[i] = finiteOr(offset, 0);
+    }
+}
+
 // The image the header describes, its data read from data (the rest of the
 // header's own input when the data follow the header).
 Image* decodeParts(Input& header, Input* data, const std::string& name) {
@@ -141,21 +195,11 @@ Image* decodeParts(Input& header, Input* data, const std::string& name) {
     std::string why;
     if (!readHeader(header, h, headerSize, why)) return refuse(name, why);
     if (h.pair && !data) return refuse(name, "it is the header of a .hdr/.img pair, whose data are in the .img file");
-    const DataType* type = dataType(h.datatype);
-    if (!type) return refuse(name, "datatype " + std::to_string(h.datatype) + " is not NIfTI's");
-    if (!type->glType) return refuse(name, std::string(type->name) + " elements, which no element type here holds");
-    if (h.dim[0] < 1 || h.dim[0] > 7) return refuse(name, "dim[0] is " + std::to_string(h.dim[0]) + ", not 1 to 7");
-    long long dims[8];
-    long long elements = type->channels;
-    for (int i = 1; i < 8; ++i) {
-        dims[i] = i <= h.dim[0] ? h.dim[i] : 1;
-        const std::string extent = "dimension " + std::to_string(i) + " is " + std::to_string(dims[i]);
-        if (dims[i] < 1 || dims[i] > INT_MAX) return refuse(name, extent);
-        if (i >= 5 && dims[i] > 1) return refuse(name, extent + "; images of up to 4 dimensions are read");
-        elements *= dims[i];
-        if (elements > INT_MAX) return refuse(name, "more than 2^31 - 1 elements");
-    }
-    const unsigned long long bytes = static_cast<unsigned long long>(elements) * type->bytes;
+    Layout layout;
+    why = layoutOf(h, INT_MAX, layout);
+    if (!why.empty()) return refuse(name, why);
+    const long long* dims = layout.dims;
+    const unsigned long long bytes = layout.bytes;
     Input& source = data ? *data : header;
     const long long consumed = data ? 0 : static_cast<long long>(headerSize);
     if (h.voxOffset < consumed) return refuse(name, "vox_offset " + std::to_string(h.voxOffset) + " lies inside the header");
@@ -165,27 +209,20 @@ Image* decodeParts(Input& header, Input* data, const std::string& name) {
         return refuse(name, "the header claims " + std::to_string(bytes) + " bytes of data at offset " +
                                 std::to_string(h.voxOffset) + ", which the file's bytes cannot hold");
     }
-    std::unique_ptr<Image> image(createImage(type->glType));
+    std::unique_ptr<Image> image(createImage(layout.type->glType));
     if (image->init(static_cast<int>(dims[1]), static_cast<int>(dims[2]), static_cast<int>(dims[3]),
-                    static_cast<int>(dims[4]), type->channels) != 0) {
+                    static_cast<int>(dims[4]), layout.type->channels) != 0) {
         return refuse(name, "no memory for the image");
     }
     void* out = nullptr;
     withTypedImage(image.get(), [&](auto& typed) { out = typed.m_data; });
     if (!source.read(nullptr, skip, why) || !source.read(out, bytes, why)) return refuse(name, why);
     if (h.swapped) image->swapByteOrder();
-    if (type->channels == 1 && std::isfinite(h.slope) && h.slope != 0 && std::isfinite(h.inter) &&
-        !(h.slope == 1 && h.inter == 0)) {
+    if (isScaled(h, *layout.type)) {
         image = applyScaling(std::move(image), h.slope, h.inter);
         if (!image) return refuse(name, "no memory for the scaled image");
     }
-    float spacing[4];
-    for (int i = 0; i < 4; ++i) spacing[i] = i < h.dim[0] && h.pixdim[i + 1] != 0 ? std::fabs(finiteOr(h.pixdim[i + 1], 1)) : 1;
-    image->setSpacing(spacing[0], spacing[1], spacing[2], spacing[3]);
-    for (int i = 0; i < 3; ++i) {
-        const double offset = h.sformCode > 0 ? h.srow[i][3] : h.qformCode > 0 ? h.qoffset[i] : 0;
-        image->m_position[i] = finiteOr(offset, 0);
-    }
+    placeImage(h, *image);
     image->computeRange();
     return image.release();
 }
@@ -294,6 +331,56 @@ bool encode(std::FILE* out, Image& image, const WriteOptions&, const std::string
 }
 
 }  // namespace
+
+bool readNiftiFileHeader(const std::string& path, ImageHeader& described) {
+    long long size = 0;
+    std::string why;
+    File file = openRegularFile(path, size, why);
+    unsigned char head[kNifti2Size] = {};
+    const std::size_t got = file ? std::fread(head, 1, sizeof head, file.get()) : 0;
+    NiftiHeader h;
+    const std::size_t headerSize = niftiHeaderSize(head, got);
+    if (isGzip(head, got) || (headerSize && got >= headerSize && parseNiftiHeader(head, headerSize, h) && h.pair)) {
+        // Compressed, or with its data in another file: only the whole read says what it holds.
+        std::unique_ptr<Image> image(readFile(path));
+        if (image) describeImage(*image, described);
+        return image != nullptr;
+    }
+    if (!file) {
+        reportFailure("Error: " + why);
+        return false;
+    }
+    if (!headerSize || got < headerSize || !parseNiftiHeader(head, headerSize, h)) {
+        refuse(path, "no NIfTI header");
+        return false;
+    }
+    Layout layout;
+    why = layoutOf(h, kMaxDescribedElements, layout);
+    if (why.empty() && h.voxOffset < static_cast<long long>(headerSize)) {
+        why = "vox_offset " + std::to_string(h.voxOffset) + " lies inside the header";
+    }
+    if (why.empty() && static_cast<unsigned long long>(h.voxOffset) + layout.bytes > static_cast<unsigned long long>(size)) {
+        why = "the header claims " + std::to_string(layout.bytes) + " bytes of data at offset " +
+              std::to_string(h.voxOffset) + ", which the file's bytes cannot hold";
+    }
+    if (!why.empty()) {
+        refuse(path, why);
+        return false;
+    }
+    const bool scaled = isScaled(h, *layout.type);
+    std::unique_ptr<Image> image(createImage(scaled ? scaledType(layout.type->glType) : layout.type->glType));
+    placeImage(h, *image);
+    describeImage(*image, described);
+    for (int i = 0; i < 4; ++i) described.dim[i] = static_cast<int>(layout.dims[i + 1]);
+    described.channels = layout.type->channels;
+    if (!scaled) {
+        // Stored values are the elements: they can be mapped as they lie.
+        described.dataFile = path;
+        described.dataOffset = h.voxOffset;
+        described.bigEndian = h.swapped != isBigEndianMachine();
+    }
+    return true;
+}
 
 const Codec kNiftiCodec = {FileFormat::kNifti, "NIfTI", kExtensions, recognise, decode, readFile, encode, nullptr};
 

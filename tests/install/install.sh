@@ -23,11 +23,11 @@ grep -q "^Exec=\"$prefix/bin/valley\" --data \"$prefix/share/valley\"" share/app
     { echo "FAIL: the desktop entry does not point at the installed data" >&2; exit 1; }
 # The Python module, when the build made one, imports with the documented PYTHONPATH line
 # (under the sanitizers the caller names their runtime in KVEL_PYTHON_PRELOAD).
-if ls "$build"/python/kvel*.so >/dev/null 2>&1; then
+if ls "$build"/python/kvel/_kvel*.so >/dev/null 2>&1; then
     site=$(/usr/bin/python3 -c 'import sys; print("lib/python%d.%d/site-packages" % sys.version_info[:2])')
-    ls "$site"/kvel*.so >/dev/null 2>&1 || { echo "FAIL: the Python module was not installed in $site" >&2; exit 1; }
+    ls "$site"/kvel/_kvel*.so "$site"/kvel/__init__.py "$site"/kvel/dask.py >/dev/null 2>&1 || { echo "FAIL: the Python module was not installed in $site" >&2; exit 1; }
     PYTHONPATH="$prefix/$site" LD_PRELOAD=${KVEL_PYTHON_PRELOAD:-} ASAN_OPTIONS=detect_leaks=0 /usr/bin/python3 -c \
-        "import kvel, numpy; assert kvel.__file__.startswith('$prefix/'); assert kvel.invert(numpy.eye(3, dtype=numpy.uint8)).array[0, 1] == 1" ||
+        "import kvel, kvel.dask, numpy; assert kvel.__file__.startswith('$prefix/'); assert kvel.invert(numpy.eye(3, dtype=numpy.uint8)).array[0, 1] == 1" ||
         { echo "FAIL: the installed Python module does not import" >&2; exit 1; }
 fi
 echo PASS

@@ -63,4 +63,13 @@ python3 -c 'import struct; open("frames.raw", "wb").write(struct.pack("<24f", *r
 printf 'NDims = 4\nDimSize = 4 3 1 2\nElementType = MET_FLOAT\nElementDataFile = frames.raw\n' >frames.mhd
 "$kvel" convert frames.mhd frames.png || fail "frames to PNG"
 [ "$(summary frames.png)" = "4 x 3 x 1 x 1, 1, MET_UCHAR" ] || fail "frames to PNG: $(summary frames.png)"
+# The header alone: a raw volume of more elements than an image holds is
+# described with where its elements lie, and no range is read.
+truncate -s 2147483648 big.raw
+printf 'NDims = 3\nDimSize = 65536 32768 1\nElementType = MET_UCHAR\nElementDataFile = big.raw\n' >big.mhd
+"$kvel" info big.mhd >big.txt || fail "kvel info of a large raw volume failed"
+grep -q "dimensions:   65536 x 32768 x 1 x 1" big.txt && grep -q "data file:    ./big.raw" big.txt &&
+    ! grep -q "channel 0" big.txt || fail "kvel info of a large raw volume: $(cat big.txt)"
+"$kvel" info --header vol.mhd | grep -q "data offset:  0" && ! "$kvel" info --header vol.mhd | grep -q "channel 0" ||
+    fail "kvel info --header: $("$kvel" info --header vol.mhd)"
 echo PASS

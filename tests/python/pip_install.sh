@@ -14,7 +14,7 @@ mkdir "$work/src"
 "$work/env/bin/pip" install -q --no-build-isolation --no-index "$work/src/python"
 cd "$work"
 "$work/env/bin/python" - <<'PY'
-import kvel, numpy as np
+import kvel, kvel.dask, numpy as np
 assert kvel.__file__.startswith(__import__("sys").prefix), kvel.__file__
 a = np.arange(12, dtype=np.uint16).reshape(3, 4)
 kvel.write("a.png", a)

@@ -22,26 +22,35 @@ const char* typeName(int glType) {
 
 }  // namespace
 
-void printInfo(std::ostream& out, const std::string& name, const std::string& format, KVEL::Image& image) {
-    const int* d = image.m_dim;
-    const float* s = image.m_spacing;
-    const float* p = image.m_position;
+void printInfo(std::ostream& out, const std::string& name, const KVEL::ImageHeader& header, KVEL::Image* image) {
+    const int* d = header.dim;
+    const float* s = header.spacing;
+    const float* p = header.position;
     out << name << "\n"
-        << "  format:       " << format << "\n"
-        << "  element type: " << typeName(KVEL::glTypeOf(&image)) << "\n"
+        << "  format:       " << KVEL::formatName(header.format) << "\n"
+        << "  element type: " << typeName(header.glType) << "\n"
         << "  dimensions:   " << d[0] << " x " << d[1] << " x " << d[2] << " x " << d[3] << "\n"
-        << "  channels:     " << image.m_channels << "\n"
+        << "  channels:     " << header.channels << "\n"
         << "  spacing:      " << s[0] << " " << s[1] << " " << s[2] << " " << s[3] << "\n"
-        << "  position:     " << p[0] << " " << p[1] << " " << p[2] << "\n";
-    const int channels = std::max(image.m_channels, 1);
+        << "  position:     " << p[0] << " " << p[1] << " " << p[2] << "\n"
+        << "  direction:   ";
+    for (const auto& row : header.direction) out << " " << row[0] << " " << row[1] << " " << row[2];
+    out << "\n";
+    if (!header.dataFile.empty()) {
+        out << "  data file:    " << header.dataFile << "\n"
+            << "  data offset:  " << header.dataOffset << "\n"
+            << "  byte order:   " << (header.bigEndian ? "big-endian" : "little-endian") << "\n";
+    }
+    if (!image) return;
+    const int channels = std::max(image->m_channels, 1);
     std::vector<float> low(channels, std::numeric_limits<float>::infinity());
     std::vector<float> high(channels, -std::numeric_limits<float>::infinity());
-    for (int i = 0; i < image.m_image_size; ++i) {
-        const float v = image.get(i);
+    for (int i = 0; i < image->m_image_size; ++i) {
+        const float v = image->get(i);
         low[i % channels] = std::min(low[i % channels], v);
         high[i % channels] = std::max(high[i % channels], v);
     }
-    for (int c = 0; c < image.m_channels; ++c) {
+    for (int c = 0; c < image->m_channels; ++c) {
         out << "  channel " << c << ":    min " << low[c] << ", max " << high[c] << "\n";
     }
 }

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <kvel/imagebase.h>
+#include <kvel/image_file.h>
 
 #include <ostream>
 #include <string>
 
-// One block describing the image: file format, element type, extents, channels, spacing,
-// position and each channel's smallest and largest value.
-void printInfo(std::ostream& out, const std::string& name, const std::string& format, KVEL::Image& image);
+// One block describing the file: format, element type, extents, channels,
+// spacing, position, direction, where raw elements lie in one piece, and,
+// given the image, each channel's smallest and largest value.
+void printInfo(std::ostream& out, const std::string& name, const KVEL::ImageHeader& header, KVEL::Image* image);

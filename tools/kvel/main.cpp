@@ -4,7 +4,9 @@
 #include <kvel/errors.h>
 
 #include <algorithm>
+#include <climits>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,7 +27,7 @@ void listLine(std::ostream& out, const std::string& head, const std::string& sum
 }
 
 void printUsage(std::ostream& out) {
-    out << "usage: kvel info FILE...\n"
+    out << "usage: kvel info [--header] FILE...\n"
            "       kvel convert IN OUT\n"
            "       kvel OPERATION [ARGUMENTS] IN OUT\n"
            "       kvel OPERATION --help\n"
@@ -34,19 +36,31 @@ void printUsage(std::ostream& out) {
            ".bmp or .jpg output holds 8-bit channels, a .png output 8 or 16-bit ones; other\n"
            "element types are mapped through their value range.\n"
            "\n";
-    listLine(out, "info FILE...", "element type, extents, channels, spacing, position, range");
+    listLine(out, "info [--header] FILE...", "element type, extents, channels, geometry, where raw elements lie, range");
     listLine(out, "convert IN OUT", "read IN, write OUT");
     listLine(out, "register FIXED MOVING OUT [--transform T.tfm] [--metric ms|ncc|mi] [--affine] [--mask M] [--levels N] [--check CHECK.png]",
              "align MOVING to FIXED; writes MOVING on FIXED's grid");
     for (const kvelops::Operation& op : kvelops::operations()) listLine(out, kvelops::toolUsage(op), op.summary);
 }
 
-int info(const std::vector<std::string>& files) {
+// Each file's header; its channels' ranges too unless --header is given or
+// it holds more elements than an image can (a raw volume to be mapped in parts).
+int info(std::vector<std::string> files) {
+    const auto headerOnly = std::find(files.begin(), files.end(), "--header");
+    const bool rangesWanted = headerOnly == files.end();
+    if (!rangesWanted) files.erase(headerOnly);
     if (files.empty()) throw Failure("info needs at least one FILE", true);
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const auto image = readImage(files[i]);
+        KVEL::ImageHeader header;
+        if (KVEL::readHeader(files[i].c_str(), header) != 0) {
+            throw Failure(files[i] + ": " + kvelops::libraryReason("not an image file KVEL can read"));
+        }
+        long long elements = header.channels;
+        for (int extent : header.dim) elements *= extent;
+        std::unique_ptr<KVEL::Image> image;
+        if (rangesWanted && elements <= INT_MAX) image = readImage(files[i]);
         if (i > 0) std::cout << "\n";
-        printInfo(std::cout, files[i], imageFormatName(files[i]), *image);
+        printInfo(std::cout, files[i], header, image.get());
     }
     return 0;
 }
