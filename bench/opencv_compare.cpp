@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "imagelib/build_info.h"
 #include "imagelib/edges.h"
 #include "imagelib/imagebase.h"
 #include "imagelib/rigid.h"
@@ -227,8 +228,11 @@ void printTable(const std::vector<Row>& rows, const std::map<std::string, double
         const auto it = medians.find(name);
         return it == medians.end() ? NAN : it->second;
     };
-    std::printf("\nOpenCV %s, default threads here: %d; ours: %d\n\n", CV_VERSION, cv::getNumThreads(),
+    const KVEL::BuildInfo build = KVEL::buildInfo();
+    std::printf("\nOpenCV %s, default threads here: %d; ours: %d\n", CV_VERSION, cv::getNumThreads(),
                 KVEL::threadCount());
+    std::printf("KVEL build type '%s'%s, compiled with: %s\n\n", build.buildType,
+                build.optimised ? "" : " (NOT optimised)", build.compileFlags);
     std::printf("| Operation | Size | Ours 1 thread (ms) | OpenCV 1 thread (ms) | Ratio 1 thread | Ours default (ms) "
                 "| OpenCV default (ms) | Ratio default |\n");
     std::printf("|---|---|---:|---:|---:|---:|---:|---:|\n");
