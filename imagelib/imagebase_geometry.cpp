@@ -7,6 +7,7 @@
 #include "imagelib/detail/power_of_two.h"
 #include "imagelib/detail/simd_dispatch.h"
 #include "imagelib/detail/thread_pool.h"
+#include "imagelib/detail/uncleared_image.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -271,8 +272,10 @@ Image* ImageBase<T>::resample2D(int newWidth, int newHeight, Image* out) {
         return nullptr;
     }
     if (!out) {
-        out = new ImageBase<T>;
-        if (out->init(newWidth, newHeight, m_dim[2], m_dim[3], 1) != 0) {
+        // Every element of the result is written below.
+        auto* created = new ImageBase<T>;
+        out = created;
+        if (initUncleared(*created, newWidth, newHeight, m_dim[2], m_dim[3], 1) != 0) {
             delete out;
             return nullptr;
         }
