@@ -324,7 +324,9 @@ __attribute__((target("avx2"))) static BlocksDone transposeOctets(const void* bu
             }
             for (int j = 0; j < 8; ++j) {
                 const int low = j & 3;
-                __m256 column = _mm256_permute2f128_ps(u[low], u[4 + low], j < 4 ? 0x20 : 0x31);
+                // The lane selector must be a literal, also in an unoptimised build.
+                __m256 column = j < 4 ? _mm256_permute2f128_ps(u[low], u[4 + low], 0x20)
+                                      : _mm256_permute2f128_ps(u[low], u[4 + low], 0x31);
                 float* d = out + (a + j) * dstStepA;
                 if (forwards) {
                     _mm256_storeu_ps(d + b, column);
