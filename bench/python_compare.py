@@ -94,6 +94,9 @@ def main():
 
     print(f"KVEL threads {kvel.threads()}, OpenCV {cv2.__version__} threads {cv2.getNumThreads()}, "
           f"scikit-image {skimage.__version__}, numpy {np.__version__}")
+    build = kvel.build_info()
+    print(f"KVEL module {kvel.__file__}: build type '{build['build_type']}'"
+          f"{'' if build['optimised'] else ' (NOT optimised)'}, compiled with: {build['compile_flags']}")
     print("| Operation | Size | KVEL (ms) | OpenCV (ms) | KVEL / OpenCV | Peer | Peer (ms) | KVEL / peer |")
     print("|---|---|---:|---:|---:|---|---:|---:|")
     for size in (int(s) for s in args.sizes.split(",")):

@@ -29,7 +29,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/imagelib/export.h ${PROJECT_SOURCE_DIR}/imag
               ${PROJECT_SOURCE_DIR}/imagelib/visualise.h ${PROJECT_SOURCE_DIR}/imagelib/threads.h
               ${PROJECT_SOURCE_DIR}/imagelib/errors.h ${PROJECT_SOURCE_DIR}/imagelib/image_file.h
               ${PROJECT_SOURCE_DIR}/imagelib/space.h ${PROJECT_SOURCE_DIR}/imagelib/preview.h
-              ${PROJECT_SOURCE_DIR}/imagelib/registration.h
+              ${PROJECT_SOURCE_DIR}/imagelib/registration.h ${PROJECT_SOURCE_DIR}/imagelib/build_info.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kvel)
 install(FILES ${PROJECT_SOURCE_DIR}/imagelib/gl/bitmap_texture.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kvel/gl)
 install(EXPORT KVELTargets NAMESPACE KVEL:: DESTINATION ${KVEL_CMAKE_DIR})

@@ -6,6 +6,7 @@
 #include "imagelib/detail/messages.h"
 #include "imagelib/detail/simd_dispatch.h"
 #include "imagelib/detail/thread_pool.h"
+#include "imagelib/detail/uncleared_image.h"
 #include "imagelib/detail/value_range.h"
 
 #include <algorithm>
@@ -47,8 +48,10 @@ struct OutputShape {
 
 // Resolves glType (0: the source's), refuses unsigned types with `refusal`,
 // then creates the output (with the source's spacing) or checks the given one.
+// A created output is zeroed only when `cleared`: the operations write every
+// element of it, except from a source without data.
 Image* prepareOutput(const Image& source, int sourceType, int glType, const char* refusal, Image* out,
-                     const OutputShape& shape, bool& created) {
+                     const OutputShape& shape, bool cleared, bool& created) {
     created = false;
     if (glType == 0) glType = sourceType;
     if (isUnsignedType(glType)) {
@@ -69,7 +72,9 @@ Image* prepareOutput(const Image& source, int sourceType, int glType, const char
         return nullptr;
     }
     out->setSpacing(source.m_spacing[0], source.m_spacing[1], source.m_spacing[2], source.m_spacing[3]);
-    if (out->init(shape.w, shape.h, shape.d, 1, shape.channels) != 0) {
+    const int status = cleared ? out->init(shape.w, shape.h, shape.d, 1, shape.channels)
+                               : initUncleared(*out, shape.w, shape.h, shape.d, 1, shape.channels);
+    if (status != 0) {
         delete out;
         return nullptr;
     }
@@ -347,7 +352,7 @@ Image* ImageBase<T>::filter(int glType, const float* kernel, int size, Image* ou
     }
     bool created;
     out = prepareOutput(*this, m_gl_type, glType, "Error: unsigned data type, cannot compute filtered image!", out,
-                        {m_dim[0], m_dim[1], m_dim[2], 1}, created);
+                        {m_dim[0], m_dim[1], m_dim[2], 1}, !m_data, created);
     if (!out) return nullptr;
     ValueRange range;
     if (m_data && out->m_image_size > 0) {
@@ -397,7 +402,7 @@ Image* ImageBase<T>::gradient(int glType, const float* kernel, bool keepSize, Im
     const int e = keepSize ? 0 : 1;
     bool created;
     out = prepareOutput(*this, m_gl_type, glType, "Error: unsigned data type, cannot compute gradient!", out,
-                        {croppedExtent(m_dim[0], e), croppedExtent(m_dim[1], e), m_dim[2], 2}, created);
+                        {croppedExtent(m_dim[0], e), croppedExtent(m_dim[1], e), m_dim[2], 2}, !m_data, created);
     if (!out) return nullptr;
     ValueRange range;
     if (m_data && out->m_image_size > 0) {
@@ -424,14 +429,14 @@ Image* ImageBase<T>::hessian(int glType, const float* kernel, Image* out) {
         Image* gradientImage = gradient(m_gl_type, kernel, true, nullptr);
         if (!gradientImage) return nullptr;
         bool created;
-        out = prepareOutput(*this, m_gl_type, glType, "", out, {m_dim[0], m_dim[1], m_dim[2], 3}, created);
+        out = prepareOutput(*this, m_gl_type, glType, "", out, {m_dim[0], m_dim[1], m_dim[2], 3}, !m_data, created);
         Image* result = out ? gradientImage->hessian(m_gl_type, kernel, out) : nullptr;
         if (!result && created) delete out;
         delete gradientImage;
         return result;
     }
     bool created;
-    out = prepareOutput(*this, m_gl_type, glType, "", out, {m_dim[0], m_dim[1], m_dim[2], 3}, created);
+    out = prepareOutput(*this, m_gl_type, glType, "", out, {m_dim[0], m_dim[1], m_dim[2], 3}, !m_data, created);
     if (!out) return nullptr;
     ValueRange ranges[3];
     if (m_data && out->m_image_size > 0) {
@@ -450,7 +455,7 @@ Image* ImageBase<T>::gradient3D(int glType, const float* kernel, bool keepSize, 
     out = prepareOutput(*this, m_gl_type, glType, "Error: unsigned data type, cannot compute gradient!", out,
                         {croppedExtent(m_dim[0], g), croppedExtent(m_dim[1], g), croppedExtent(m_dim[2], g),
                          appendValue ? 4 : 3},
-                        created);
+                        !m_data, created);
     if (!out) return nullptr;
     if (m_verbose) std::cout << "Computing 3D gradient..." << std::endl;
     ValueRange range;

@@ -7,8 +7,11 @@
 #include "imagelib/detail/power_of_two.h"
 #include "imagelib/detail/simd_dispatch.h"
 #include "imagelib/detail/thread_pool.h"
+#include "imagelib/detail/uncleared_image.h"
 
-#if defined(__SSE2__)
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -269,8 +272,10 @@ Image* ImageBase<T>::resample2D(int newWidth, int newHeight, Image* out) {
         return nullptr;
     }
     if (!out) {
-        out = new ImageBase<T>;
-        if (out->init(newWidth, newHeight, m_dim[2], m_dim[3], 1) != 0) {
+        // Every element of the result is written below.
+        auto* created = new ImageBase<T>;
+        out = created;
+        if (initUncleared(*created, newWidth, newHeight, m_dim[2], m_dim[3], 1) != 0) {
             delete out;
             return nullptr;
         }
@@ -285,12 +290,63 @@ Image* ImageBase<T>::resample2D(int newWidth, int newHeight, Image* out) {
     return out;
 }
 
-// The 4 x 4 blocks of 32-bit elements of an nA x nB buffer (row b holds a =
-// 0..nA-1) turned with SSE2 shuffles, which move bits and never look at them:
-// buffer column a becomes dst + a*dstStepA, read forwards or (when !forwards)
-// backwards. Returns how many b were done for every a below nA & ~3.
+// Block transposes of 32-bit elements: the 8 x 8 (AVX2) or 4 x 4 (SSE2)
+// blocks of an nA x nB buffer (row b holds a = 0..nA-1) turned with shuffles,
+// which move bits and never look at them: buffer column a becomes
+// dst + a*dstStepA, read forwards or (when !forwards) backwards.
+struct BlocksDone {
+    int a, b;  // every (a', b') with a' < a and b' < b is written
+};
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) static BlocksDone transposeOctets(const void* buffer, int nA, int nB, void* dst,
+                                                                 std::ptrdiff_t dstStepA, bool forwards) {
+    const float* in = static_cast<const float*>(buffer);
+    float* out = static_cast<float*>(dst);
+    const int octetsA = nA & ~7, octetsB = nB & ~7;
+    const __m256i reversed = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+    for (int b = 0; b < octetsB; b += 8) {
+        for (int a = 0; a < octetsA; a += 8) {
+            __m256 r[8], t[8];
+            for (int k = 0; k < 8; ++k) r[k] = _mm256_loadu_ps(in + (b + k) * nA + a);
+            for (int k = 0; k < 8; k += 2) {
+                t[k] = _mm256_unpacklo_ps(r[k], r[k + 1]);
+                t[k + 1] = _mm256_unpackhi_ps(r[k], r[k + 1]);
+            }
+            // Within each 128-bit half, u[4i + j] holds column 4 * half + j of rows 4i .. 4i + 3.
+            __m256 u[8];
+            for (int i = 0; i < 2; ++i) {
+                const __m256* q = t + 4 * i;
+                u[4 * i] = _mm256_shuffle_ps(q[0], q[2], _MM_SHUFFLE(1, 0, 1, 0));
+                u[4 * i + 1] = _mm256_shuffle_ps(q[0], q[2], _MM_SHUFFLE(3, 2, 3, 2));
+                u[4 * i + 2] = _mm256_shuffle_ps(q[1], q[3], _MM_SHUFFLE(1, 0, 1, 0));
+                u[4 * i + 3] = _mm256_shuffle_ps(q[1], q[3], _MM_SHUFFLE(3, 2, 3, 2));
+            }
+            for (int j = 0; j < 8; ++j) {
+                const int low = j & 3;
+                // The lane selector must be a literal, also in an unoptimised build.
+                __m256 column = j < 4 ? _mm256_permute2f128_ps(u[low], u[4 + low], 0x20)
+                                      : _mm256_permute2f128_ps(u[low], u[4 + low], 0x31);
+                float* d = out + (a + j) * dstStepA;
+                if (forwards) {
+                    _mm256_storeu_ps(d + b, column);
+                } else {
+                    column = _mm256_permutevar8x32_ps(column, reversed);
+                    _mm256_storeu_ps(d - b - 7, column);
+                }
+            }
+        }
+    }
+    return {octetsA, octetsB};
+}
+#endif
+
 template <class T>
-static int transposeQuads(const T* buffer, int nA, int nB, T* dst, std::ptrdiff_t dstStepA, bool forwards) {
+static BlocksDone transposeQuads(const T* buffer, int nA, int nB, T* dst, std::ptrdiff_t dstStepA, bool forwards) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return transposeOctets(buffer, nA, nB, dst, dstStepA, forwards);
+#endif
 #if defined(__SSE2__)
     const int quadsA = nA & ~3, quadsB = nB & ~3;
     for (int b = 0; b < quadsB; b += 4) {
@@ -312,10 +368,10 @@ static int transposeQuads(const T* buffer, int nA, int nB, T* dst, std::ptrdiff_
             }
         }
     }
-    return quadsB;
+    return {quadsA, quadsB};
 #else
     (void)buffer, (void)nA, (void)nB, (void)dst, (void)dstStepA, (void)forwards;
-    return 0;
+    return {0, 0};
 #endif
 }
 
@@ -329,10 +385,11 @@ static void transposeBlock(const T* src, std::ptrdiff_t srcStepB, T* dst, std::p
                            std::ptrdiff_t dstStepB, int nA, int nB, int ch, T* buffer) {
     if (ch == 1) {
         for (int b = 0; b < nB; ++b) std::copy(src + b * srcStepB, src + b * srcStepB + nA, buffer + b * nA);
-        const int done = sizeof(T) == 4 ? transposeQuads(buffer, nA, nB, dst, dstStepA, dstStepB == 1) : 0;
+        const BlocksDone done =
+            sizeof(T) == 4 ? transposeQuads(buffer, nA, nB, dst, dstStepA, dstStepB == 1) : BlocksDone{0, 0};
         for (int a = 0; a < nA; ++a) {
             T* d = dst + a * dstStepA;
-            const int from = a < (nA & ~3) ? done : 0;
+            const int from = a < done.a ? done.b : 0;
             if (dstStepB == 1) {
                 for (int b = from; b < nB; ++b) d[b] = buffer[b * nA + a];
             } else {

@@ -1,6 +1,7 @@
 // The kvel Python module: images as numpy arrays, the library's files and
 // the kvel tool's operations. Nothing is printed; refusals raise kvel.Error.
 
+#include <kvel/build_info.h>
 #include <kvel/errors.h>
 #include <kvel/threads.h>
 #include <pybind11/stl.h>
@@ -118,4 +119,15 @@ spacing is (x, y[, z[, t]]), position (x, y[, z]).)doc")
         },
         py::arg("count"), "Threads each operation may use; 0 restores the default.");
     m.def("threads", &KVEL::threadCount, "Threads each operation may use.");
+    m.def(
+        "build_info",
+        [] {
+            const KVEL::BuildInfo info = KVEL::buildInfo();
+            py::dict d;
+            d["build_type"] = info.buildType;
+            d["compile_flags"] = info.compileFlags;
+            d["optimised"] = info.optimised;
+            return d;
+        },
+        "How the library inside this module was compiled: build_type, compile_flags, optimised.");
 }
