@@ -6,7 +6,7 @@ packages="cmake ninja-build g++ freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri l
 if [ "${1:-test}" = test ]; then
     packages="$packages libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick python3 python3-pil pkg-config clang libclang-rt-14-dev"
     # Other programs' files for the round-trip tests, and the Python module.
-    packages="$packages python3-numpy python3-tifffile python3-nibabel python3-dev pybind11-dev python3-pytest python3-setuptools python3-wheel python3-pip python3-venv"
+    packages="$packages python3-numpy python3-tifffile python3-nibabel python3-dev pybind11-dev python3-pytest python3-setuptools python3-wheel python3-pip python3-venv libinsighttoolkit5-dev"
 fi
 missing=""
 for p in $packages; do

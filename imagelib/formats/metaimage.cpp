@@ -108,6 +108,11 @@ Image* readImage(ByteSource& source, const std::string& name, bool fromFile, Byt
         reportFailure(line);
         return nullptr;
     };
+    Matrix3 direction;
+    if (!metaDirection(h, direction, why)) {
+        reportFailure("Error: " + why + " in MetaImage header " + name);
+        return nullptr;
+    }
     std::unique_ptr<Image> image(createImage(h.glType));
     std::size_t elementBytes = 0;
     withTypedImage(image.get(), [&](auto& typed) { elementBytes = sizeof(*typed.m_data); });
@@ -170,6 +175,7 @@ Image* readImage(ByteSource& source, const std::string& name, bool fromFile, Byt
     image->computeRange();
     // The patient position wins over Offset, which most writers use instead.
     for (int i = 0; i < 3; ++i) image->m_position[i] = h.hasPosition ? h.position[i] : h.offset[i];
+    setDirection(*image, direction);
     const ChannelWindow window = image->m_channels > 0 ? image->m_channel_windows[0] : ChannelWindow{0, 0, 0, 0};
     std::ostringstream loaded;
     loaded << "Loaded Image, resolution " << image->m_dim[0] << " x " << image->m_dim[1] << " x " << image->m_dim[2]
