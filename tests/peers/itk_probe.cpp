@@ -1,6 +1,6 @@
 // Where ITK places a file's voxels: prints the origin, spacing and direction
 // ITK reads (LPS, direction row by row) and, for each physical point given,
-// the values of the voxel nearest to it, or "outside".
+// the values of the voxel nearest to it in the first frame, or "outside".
 //   itk_probe FILE [X Y Z]...
 #include <itkImageFileReader.h>
 #include <itkVectorImage.h>
@@ -14,7 +14,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: itk_probe FILE [X Y Z]...\n");
         return 2;
     }
-    using Image = itk::VectorImage<double, 3>;
+    // Four dimensions, so that ITK keeps the direction of a 4-D file (read
+    // into three it drops it); a 3-D file has one frame.
+    using Image = itk::VectorImage<double, 4>;
     auto reader = itk::ImageFileReader<Image>::New();
     reader->SetFileName(argv[1]);
     try {
@@ -36,6 +38,7 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; i += 3) {
         Image::PointType point;
         for (int a = 0; a < 3; ++a) point[a] = std::atof(argv[i + a]);
+        point[3] = origin[3];
         Image::IndexType index;
         if (!image->TransformPhysicalPointToIndex(point, index)) {
             std::printf("outside\n");
