@@ -37,6 +37,7 @@ extern const Codec kBmpCodec;
 extern const Codec kMetaImageCodec;
 extern const Codec kTiffCodec;
 extern const Codec kNiftiCodec;
+extern const Codec kNrrdCodec;
 
 // Refuses an image a format cannot hold, in one wording for every format:
 // "Error: a PNG file holds WHAT, not a W x H x D x T image of C channels of MET_... (NAME)".

@@ -224,18 +224,6 @@ Image* decode(const unsigned char* bytes, std::size_t size, const std::string& n
     return decodeParts(in, nullptr, name);
 }
 
-bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, std::string& why) {
-    long long size = 0;
-    File file = openRegularFile(path, size, why);
-    if (!file) return false;
-    bytes.resize(static_cast<std::size_t>(size));
-    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-        why = "cannot read " + path;
-        return false;
-    }
-    return true;
-}
-
 // The .img beside a pair's .hdr (or .hdr.gz), plain or gzip-wrapped.
 bool readDataFile(const std::string& path, std::vector<unsigned char>& bytes, std::string& why) {
     std::string lower = path;

@@ -7,6 +7,7 @@ usage: /usr/bin/python3 round_trip.py KVEL_TOOL ITK_PROBE
 Prints one line per conversion that moved a voxel and exits 1 if any did
 (77, skipped, without nibabel)."""
 import os
+import gzip
 import subprocess
 import sys
 import tempfile
@@ -69,6 +70,46 @@ def written_inputs():
     return files
 
 
+def nrrd_spellings(files):
+    """The same voxels and placement as NIfTI inputs, in NRRD as other writers spell it:
+    other spaces, detached data, big-endian, a vector axis. Returns (spelling, original) pairs."""
+    pairs = []
+
+    def write(name, original, space, flips, fields, data, gzipped=False, detached=False):
+        image = nib.load(files[original])
+        affine = image.affine.copy()
+        affine[:3] *= np.array(flips)[:, None]  # RAS to the named space
+        axes = data.ndim - 3
+        directions = ["none"] * axes + ["(%r,%r,%r)" % tuple(affine[:3, i]) for i in range(3)]
+        sizes = " ".join(str(n) for n in data.shape[::-1])
+        header = ["NRRD0005", "# written by hand", "dimension: %d" % data.ndim, "sizes: " + sizes,
+                  "space: " + space, "space directions: " + " ".join(directions),
+                  "space origin: (%r,%r,%r)" % tuple(affine[:3, 3]), "encoding: " + ("gzip" if gzipped else "raw")]
+        body = gzip.compress(data.tobytes()) if gzipped else data.tobytes()
+        path = os.path.join(SCRATCH, name)
+        if detached:
+            header.append("data file: " + name + ".data")
+            with open(path + ".data", "wb") as f:
+                f.write(body)
+            body = b""
+        with open(path, "wb") as f:
+            f.write(("\n".join(header + fields) + "\n\n").encode() + body)
+        pairs.append((path, files[original]))
+
+    # NRRD's fastest axis comes first, as in NIfTI; numpy's C order is the reverse.
+    volume = np.asanyarray(nib.load(files["las.nii.gz"]).dataobj).transpose()
+    write("ras.nhdr", "las.nii.gz", "right-anterior-superior", (1, 1, 1),
+          ["type: signed short int", "endian: big", "units: mm mm mm"], volume.astype(">i2"), detached=True)
+    volume = np.asanyarray(nib.load(files["forms_disagree.nii.gz"]).dataobj).transpose()
+    write("lps.nrrd", "forms_disagree.nii.gz", "LPS", (-1, -1, 1), ["type: short", "endian: little", "key:=value"],
+          volume.astype("<i2"), gzipped=True)
+    field = np.asanyarray(nib.load(files["vectors.nii.gz"]).dataobj)[:, :, :, 0, :]
+    write("vectors.nrrd", "vectors.nii.gz", "left-anterior-superior", (-1, 1, 1),
+          ["type: float", "endian: little", "kinds: vector domain domain domain"],
+          np.moveaxis(field, -1, 0).transpose().astype("<f4"), gzipped=True)
+    return pairs
+
+
 def real_inputs():
     names = [os.path.join(TEMPLATES, n) for n in ("ch2.nii.gz", "jhu189.nii.gz", "natbrainlab.nii.gz")]
     names += [os.path.join(NIBABEL_DATA, n) for n in ("example4d.nii.gz", "anatomical.nii", "example_nifti2.nii.gz")]
@@ -126,8 +167,8 @@ def moved(original, output):
 
 
 # Each conversion: (from, to) as endings; "" is the original NIfTI file.
-CONVERSIONS = [("", ".mha"), ("", ".mhd"), ("", ".nii.gz"),
-               (".mha", ".mha.nii"), (".mhd", ".mhd.nii"), (".nii.gz", ".nii.gz.nii")]
+CONVERSIONS = [("", ".mha"), ("", ".mhd"), ("", ".nrrd"), ("", ".nii.gz"),
+               (".mha", ".mha.nii"), (".mhd", ".mhd.nii"), (".nrrd", ".nrrd.nii"), (".nii.gz", ".nii.gz.nii")]
 
 
 def main():
@@ -142,7 +183,15 @@ def main():
             why = moved(original, target)
             if why:
                 problems.append("%s -> %s: %s" % (os.path.basename(source), os.path.basename(target), why))
-    print("\n".join(problems + ["%d conversions of %d files" % (len(CONVERSIONS) * len(inputs), len(inputs))]))
+    spellings = nrrd_spellings(inputs)
+    for spelling, original in spellings:
+        target = spelling + ".nii.gz"
+        subprocess.run([KVEL, "convert", spelling, target], check=True, capture_output=True)
+        why = moved(original, target)
+        if why:
+            problems.append("%s -> %s: %s" % (os.path.basename(spelling), os.path.basename(target), why))
+    count = len(CONVERSIONS) * len(inputs) + len(spellings)
+    print("\n".join(problems + ["%d conversions of %d files" % (count, len(inputs) + len(spellings))]))
     return 1 if problems else 0
 
 
