@@ -137,7 +137,7 @@ bool spaceVector(const std::string& text, const NrrdHeader& h, Vec3& v, double& 
         if (n == h.spaceDimension || !number(trim(part), values[n]) || !std::isfinite(values[n])) return false;
         ++n;
     }
-    for (int r = 0; r < 3; ++r) v[r] = values[r] * h.toLps[r];
+    for (int r = 0; r < 3; ++r) v[r] = values[r] * h.toLps[r] + 0.0;  // no negative zeros
     time = values[3];
     return n == h.spaceDimension;
 }
