@@ -3,6 +3,9 @@
 // the values of the voxel nearest to it in the first frame, or "outside".
 //   itk_probe FILE [X Y Z]...
 #include <itkImageFileReader.h>
+#include <itkMetaImageIOFactory.h>
+#include <itkNiftiImageIOFactory.h>
+#include <itkNrrdImageIOFactory.h>
 #include <itkVectorImage.h>
 
 #include <cstdio>
@@ -17,6 +20,9 @@ int main(int argc, char** argv) {
     // Four dimensions, so that ITK keeps the direction of a 4-D file (read
     // into three it drops it); a 3-D file has one frame.
     using Image = itk::VectorImage<double, 4>;
+    itk::MetaImageIOFactory::RegisterOneFactory();
+    itk::NiftiImageIOFactory::RegisterOneFactory();
+    itk::NrrdImageIOFactory::RegisterOneFactory();
     auto reader = itk::ImageFileReader<Image>::New();
     reader->SetFileName(argv[1]);
     try {

@@ -1,5 +1,7 @@
 #include "info.h"
 
+#include <kvel/space.h>
+
 #include <algorithm>
 #include <limits>
 #include <vector>
@@ -32,7 +34,12 @@ void printInfo(std::ostream& out, const std::string& name, const std::string& fo
         << "  dimensions:   " << d[0] << " x " << d[1] << " x " << d[2] << " x " << d[3] << "\n"
         << "  channels:     " << image.m_channels << "\n"
         << "  spacing:      " << s[0] << " " << s[1] << " " << s[2] << " " << s[3] << "\n"
-        << "  position:     " << p[0] << " " << p[1] << " " << p[2] << "\n";
+        << "  position:     " << p[0] << " " << p[1] << " " << p[2] << "\n"
+        << "  direction:   ";
+    // The axes' directions in LPS, x axis first, and the letters they point to.
+    const KVEL::Matrix3 direction = KVEL::directionOf(image);
+    for (int c = 0; c < 3; ++c) out << " (" << direction[0][c] << ", " << direction[1][c] << ", " << direction[2][c] << ")";
+    out << "\n  orientation:  " << KVEL::orientationCode(direction) << "\n";
     const int channels = std::max(image.m_channels, 1);
     std::vector<float> low(channels, std::numeric_limits<float>::infinity());
     std::vector<float> high(channels, -std::numeric_limits<float>::infinity());
