@@ -38,7 +38,10 @@ void printInfo(std::ostream& out, const std::string& name, const std::string& fo
         << "  direction:   ";
     // The axes' directions in LPS, x axis first, and the letters they point to.
     const KVEL::Matrix3 direction = KVEL::directionOf(image);
-    for (int c = 0; c < 3; ++c) out << " (" << direction[0][c] << ", " << direction[1][c] << ", " << direction[2][c] << ")";
+    for (int c = 0; c < 3; ++c) {
+        // + 0.0: a negated zero prints as 0.
+        out << " (" << direction[0][c] + 0.0 << ", " << direction[1][c] + 0.0 << ", " << direction[2][c] + 0.0 << ")";
+    }
     out << "\n  orientation:  " << KVEL::orientationCode(direction) << "\n";
     const int channels = std::max(image.m_channels, 1);
     std::vector<float> low(channels, std::numeric_limits<float>::infinity());
