@@ -13,7 +13,7 @@
 
 namespace KVEL {
 
-enum class FileFormat { kUnknown, kBmp, kMetaImage, kPng, kJpeg, kTiff, kNifti };
+enum class FileFormat { kUnknown, kBmp, kMetaImage, kPng, kJpeg, kTiff, kNifti, kNrrd };
 
 struct WriteOptions {
     int quality = 95;      // JPEG quality, 1 to 100

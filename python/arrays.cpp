@@ -175,7 +175,27 @@ py::tuple positionOf(const KVEL::Image& image) {
     return position;
 }
 
-void setGeometry(KVEL::Image& image, const py::object& spacing, const py::object& position) {
+py::array directionOf(const KVEL::Image& image) {
+    py::array_t<double> direction({3, 3});
+    auto d = direction.mutable_unchecked<2>();
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) d(r, c) = image.m_direction[r][c];
+    return direction;
+}
+
+void setGeometry(KVEL::Image& image, const py::object& spacing, const py::object& position,
+                 const py::object& direction) {
+    if (!direction.is_none()) {
+        const py::array_t<double> values = py::array_t<double, py::array::forcecast>::ensure(direction);
+        if (!values || values.ndim() != 2 || values.shape(0) != 3 || values.shape(1) != 3) {
+            throw py::value_error("direction must be a 3 x 3 matrix");
+        }
+        KVEL::Matrix3 m;
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) m[r][c] = values.at(r, c);
+        if (!KVEL::isOrthonormal(m, 1e-4)) throw py::value_error("direction must have orthonormal columns");
+        KVEL::setDirection(image, m);
+    }
     const std::size_t axes = static_cast<std::size_t>(axisCount(image));
     if (!spacing.is_none()) {
         const std::vector<float> values = numbers(spacing, "spacing", axes, 4);

@@ -53,10 +53,14 @@ int axisCount(const int* dim);
 py::array arrayView(KVEL::Image& image, py::handle owner);
 
 // Spacing (x, y, z, t) and position (x, y, z) as tuples of as many numbers as
-// the image has axes (position at most 3); None leaves them as they are.
+// the image has axes (position at most 3), the direction as a 3 x 3 array
+// whose columns are the x, y and z axes' directions in LPS; None leaves them
+// as they are. A direction that is not orthonormal is a ValueError.
 py::tuple spacingOf(const KVEL::Image& image);
 py::tuple positionOf(const KVEL::Image& image);
-void setGeometry(KVEL::Image& image, const py::object& spacing, const py::object& position);
+py::array directionOf(const KVEL::Image& image);
+void setGeometry(KVEL::Image& image, const py::object& spacing, const py::object& position,
+                 const py::object& direction);
 
 // The image an operation reads: a header of its own over the caller's
 // elements (an Image's buffer or a numpy array's), so that concurrent calls on

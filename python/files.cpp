@@ -95,7 +95,7 @@ py::dict readHeader(const py::object& path) {
 }
 
 void write(const py::object& path, const py::handle& imageOrArray, const py::object& spacing,
-           const py::object& position) {
+           const py::object& position, const py::object& direction) {
     const std::string name = fileName(path);
     if (KVEL::formatForName(name.c_str()) == KVEL::FileFormat::kUnknown) {
         throw py::value_error("no image format for the name " + shown(name) +
@@ -103,7 +103,7 @@ void write(const py::object& path, const py::handle& imageOrArray, const py::obj
     }
     Source source(imageOrArray);
     KVEL::Image& image = source.image();
-    setGeometry(image, spacing, position);
+    setGeometry(image, spacing, position, direction);
     checkWritable(name);
     int status;
     {

@@ -7,10 +7,10 @@ namespace kvelpy {
 // Any file the library reads; kvel.FileError when it cannot be opened.
 ImagePtr read(const py::object& path);
 
-// In the format its extension names; spacing and position, when given,
-// replace the image's in the file.
+// In the format its extension names; spacing, position and direction, when
+// given, replace the image's in the file.
 void write(const py::object& path, const py::handle& imageOrArray, const py::object& spacing,
-           const py::object& position);
+           const py::object& position, const py::object& direction);
 
 // What the file holds, read without its elements where the format allows;
 // see kvel.read_header.

@@ -67,26 +67,30 @@ Make one with kvel.read or Image.from_array.)doc")
         .def_static(
             "from_array",
             [](const py::object& array, const py::object& spacing, const py::object& position,
-               std::optional<int> channels) {
+               std::optional<int> channels, const py::object& direction) {
                 if (channels && *channels < 1) throw py::value_error("channels must be 1 or more");
                 ImagePtr image = imageFromArray(array, channels.value_or(0));
-                setGeometry(*image, spacing, position);
+                setGeometry(*image, spacing, position, direction);
                 return image;
             },
             py::arg("array"), py::arg("spacing") = py::none(), py::arg("position") = py::none(), py::kw_only(),
-            py::arg("channels") = py::none(),
+            py::arg("channels") = py::none(), py::arg("direction") = py::none(),
             R"doc(A new image holding a copy of the array's elements.
 
 Axes as Image.array shows them: (height, width[, channels]),
 (depth, height, width[, channels]) or (frames, depth, height, width[, channels]).
 A last axis of at most 4 elements in a 3- or 4-axis array is taken as channels;
 channels=1 says there is none, channels=n that the last axis holds n.
-spacing is (x, y[, z[, t]]), position (x, y[, z]).)doc")
+spacing is (x, y[, z[, t]]), position (x, y[, z]), direction a 3 x 3 matrix
+whose columns are the x, y and z axes' directions in LPS (identity by default).)doc")
         .def_property_readonly(
             "array", [](const py::object& self) { return arrayView(self.cast<KVEL::Image&>(), self); },
             "The elements as a numpy array over the image's own buffer (no copy), slowest axis first.")
         .def_property_readonly("spacing", &spacingOf, "Voxel size in x, y(, z(, t)) order.")
         .def_property_readonly("position", &positionOf, "Position of the first voxel in x, y(, z) order.")
+        .def_property_readonly("direction", &directionOf,
+                               "The x, y and z axes' directions as the columns of a 3 x 3 array, in LPS "
+                               "(x to the patient's left, y to posterior, z up).")
         .def_property_readonly(
             "channels", [](const KVEL::Image& image) { return image.m_channels; }, "Interleaved channels per voxel.")
         .def("__repr__", &describe);
@@ -98,7 +102,7 @@ spacing is (x, y[, z[, t]]), position (x, y[, z]).)doc")
           "byte_order say where the elements lie raw in one piece (MetaImage, uncompressed NIfTI), so that\n"
           "they can be mapped (data_file None otherwise). MetaImage and NIfTI elements are not read.");
     m.def("write", &kvelpy::write, py::arg("path"), py::arg("image"), py::arg("spacing") = py::none(),
-          py::arg("position") = py::none(),
+          py::arg("position") = py::none(), py::arg("direction") = py::none(),
           "Writes an Image or an array in the format the file name's extension names. A format that cannot\n"
           "hold the image refuses it (kvel.Error): kvel.to_bytes makes 8-bit pictures of other element types.");
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,6 +75,45 @@ std::size_t ByteSource::next(std::size_t n, std::vector<unsigned char>& scratch,
     p = scratch.data();
     m_position += static_cast<long long>(n);
     return n;
+}
+
+bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, std::string& why) {
+    long long size = 0;
+    File file = openRegularFile(path, size, why);
+    if (!file) return false;
+    bytes.resize(static_cast<std::size_t>(size));
+    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
+        why = "cannot read " + path;
+        return false;
+    }
+    return true;
+}
+
+// A data file named by a header must lie inside the header's folder: a
+// relative name whose ".." never climbs above it, and that no link inside
+// the folder leads out of.
+bool staysInsideFolder(const std::string& folder, const std::string& name) {
+    if (name.empty() || name[0] == '/') return false;
+    int depth = 0;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        const std::string part = name.substr(start, end - start);
+        if (part == "..") {
+            if (--depth < 0) return false;
+        } else if (!part.empty() && part != ".") {
+            ++depth;
+        }
+        start = end + 1;
+    }
+    if (depth == 0) return false;
+    std::error_code error;
+    const std::filesystem::path root = std::filesystem::canonical(folder, error);
+    if (error) return false;
+    const std::filesystem::path target = std::filesystem::weakly_canonical(root / name, error);
+    if (error) return false;
+    return std::mismatch(root.begin(), root.end(), target.begin(), target.end()).first == root.end();
 }
 
 }  // namespace KVEL

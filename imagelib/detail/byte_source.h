@@ -20,6 +20,13 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // with the reason in why otherwise.
 File openRegularFile(const std::string& path, long long& size, std::string& why);
 
+// The whole regular file at path; false with the reason in why.
+bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, std::string& why);
+
+// Whether a data file a header names (relative to the header's folder) lies
+// inside that folder: no absolute name, no ".." above it, no link out of it.
+bool staysInsideFolder(const std::string& folder, const std::string& name);
+
 class ByteSource {
 public:
     ByteSource(const void* bytes, std::size_t size);

@@ -1,12 +1,14 @@
 #include "imagelib/detail/metaimage_header.h"
 
 #include "imagelib/imagebase.h"
+#include "imagelib/detail/grid_axes.h"
 #include "imagelib/detail/messages.h"
 
 #include <libgen.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <sstream>
 
 namespace KVEL {
@@ -87,7 +89,24 @@ std::string readSpacing(const std::string& v, MetaHeader& h) {
 }
 
 std::string readOffset(const std::string& v, MetaHeader& h) {
+    h.hasOffset = true;
     return readNumbers(v, h.offset, h.dims) ? "" : "unreadable Offset value";
+}
+
+// Position is a third name for the offset, the one the others lose to.
+std::string readPositionKey(const std::string& v, MetaHeader& h) {
+    if (h.hasOffset) return "";
+    return readNumbers(v, h.offset, h.dims) ? "" : "unreadable Position value";
+}
+
+std::string readMatrix(const std::string& v, MetaHeader& h) {
+    h.hasMatrix = true;
+    return readNumbers(v, h.matrix, h.dims * h.dims) ? "" : "unreadable TransformMatrix value";
+}
+
+std::string readAnatomical(const std::string& v, MetaHeader& h) {
+    h.anatomical = compact(v);
+    return "";
 }
 
 std::string readPatientPosition(const std::string& v, MetaHeader& h) {
@@ -186,14 +205,14 @@ const HeaderKey kHeaderKeys[] = {
     {"ElementType", readElementType},
     {"HeaderSize", readHeaderSize},
     {"ElementDataFile", readDataFile},
-    {"Position", nullptr},
+    {"Position", readPositionKey},
     {"ObjectType", nullptr},
     {"BinaryData", nullptr},
-    {"TransformMatrix", nullptr},
-    {"Rotation", nullptr},
-    {"Orientation", nullptr},
+    {"TransformMatrix", readMatrix},
+    {"Rotation", readMatrix},
+    {"Orientation", readMatrix},
     {"CenterOfRotation", nullptr},
-    {"AnatomicalOrientation", nullptr},
+    {"AnatomicalOrientation", readAnatomical},
     {"ElementSize", nullptr},
     {"ElementMin", nullptr},
     {"ElementMax", nullptr},
@@ -215,7 +234,44 @@ bool readListNames(ByteSource& source, MetaHeader& h, std::string& why) {
     return false;
 }
 
+// AnatomicalOrientation names the side each axis starts from: "RAI" is
+// x from right to left, y from anterior to posterior, z from inferior to
+// superior, the identity in LPS.
+bool anatomicalDirection(const std::string& code, int dims, Matrix3& direction) {
+    static const char kFrom[] = "RAILPS";
+    if (static_cast<int>(code.size()) != dims || dims < 2) return false;
+    direction = {};
+    bool used[3] = {};
+    for (int c = 0; c < dims && c < 3; ++c) {
+        const char* at = std::strchr(kFrom, std::toupper(static_cast<unsigned char>(code[c])));
+        if (!at || !*at) return false;
+        const int axis = static_cast<int>(at - kFrom) % 3;
+        if (used[axis]) return false;
+        used[axis] = true;
+        direction[axis][c] = at - kFrom < 3 ? 1 : -1;
+    }
+    if (dims == 2) {
+        for (int r = 0; r < 3; ++r) direction[r][2] = !used[r];
+    }
+    return true;
+}
+
 }  // namespace
+
+bool metaDirection(const MetaHeader& h, Matrix3& direction, std::string& why) {
+    direction = identityDirection();
+    const int n = std::min(h.dims, 3);
+    if (h.hasMatrix) {
+        // Row i of the stored matrix is index axis i's direction.
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j) direction[j][i] = h.matrix[i * h.dims + j];
+    } else if (!h.anatomical.empty() && !anatomicalDirection(h.anatomical, h.dims, direction)) {
+        direction = identityDirection();
+    }
+    if (checkDirection(direction, why)) return true;
+    why = "TransformMatrix: " + why;
+    return false;
+}
 
 bool parseMetaHeader(ByteSource& source, const std::string& name, MetaHeader& h, std::string& why) {
     why.clear();

@@ -4,6 +4,7 @@
 // always the last key (the data, or the list of data files, follow it).
 
 #include "imagelib/detail/byte_source.h"
+#include "imagelib/space.h"
 
 #include <string>
 #include <vector>
@@ -29,8 +30,14 @@ struct MetaHeader {
     int size[4] = {1, 1, 1, 1};
     float spacing[4] = {1, 1, 1, 1};
     float position[3] = {0, 0, 0};  // ImagePositionPatient
-    float offset[4] = {0, 0, 0, 0};  // Offset or Origin
+    float offset[4] = {0, 0, 0, 0};  // Offset or Origin, else Position
     bool hasPosition = false;
+    bool hasOffset = false;
+    // TransformMatrix (or Rotation, Orientation): the index axes' directions,
+    // axis 0's first, as the toolkits write them; else AnatomicalOrientation.
+    double matrix[16] = {};
+    bool hasMatrix = false;
+    std::string anatomical;
     int channels = 1;
     long long headerSize = 0;
     bool bigEndian = false;
@@ -48,5 +55,14 @@ struct MetaHeader {
 // the LIST names after it). False with the line to print in why; unknown keys
 // only warn, on standard output. name is the header's name in messages.
 bool parseMetaHeader(ByteSource& source, const std::string& name, MetaHeader& header, std::string& why);
+
+// Writes NAME.mhd (headerName ends in it) and NAME.raw with the header the
+// single-file writer uses: 0 on success, 1 on failure, both files as they
+// were after a failure.
+int writeSplitMetaImage(const std::string& headerName, Image& image);
+
+// The header's direction of the x, y and z index axes in LPS; false with why
+// when it is not orthonormal or names no axes.
+bool metaDirection(const MetaHeader& header, Matrix3& direction, std::string& why);
 
 }  // namespace KVEL

@@ -21,10 +21,12 @@ struct Layout {
     int codeWidth;
     std::size_t quatern, qoffset, srow, units;
     int unitsWidth;
+    std::size_t intent;
+    int intentWidth;
 };
 
-const Layout kNifti1 = {kNifti1Size, 344, "n+1\0", 4, 40, 2, 70, 72, 76, 4, 108, 112, 116, 252, 254, 2, 256, 268, 280, 123, 1};
-const Layout kNifti2 = {kNifti2Size, 4, "n+2\0\r\n\032\n", 8, 16, 8, 12, 14, 104, 8, 168, 176, 184, 344, 348, 4, 352, 376, 400, 500, 4};
+const Layout kNifti1 = {kNifti1Size, 344, "n+1\0", 4, 40, 2, 70, 72, 76, 4, 108, 112, 116, 252, 254, 2, 256, 268, 280, 123, 1, 68, 2};
+const Layout kNifti2 = {kNifti2Size, 4, "n+2\0\r\n\032\n", 8, 16, 8, 12, 14, 104, 8, 168, 176, 184, 344, 348, 4, 352, 376, 400, 500, 4, 504, 4};
 
 bool littleEndianMachine() {
     const std::uint16_t one = 1;
@@ -124,7 +126,9 @@ bool parseNiftiHeader(const unsigned char* bytes, std::size_t size, NiftiHeader&
     h.inter = f.real(l.inter, l.realWidth);
     h.qformCode = static_cast<int>(f.integer(l.qformCode, l.codeWidth));
     h.sformCode = static_cast<int>(f.integer(l.sformCode, l.codeWidth));
+    h.intent = static_cast<int>(f.integer(l.intent, l.intentWidth));
     for (int i = 0; i < 3; ++i) {
+        h.quatern[i] = f.real(l.quatern + i * l.realWidth, l.realWidth);
         h.qoffset[i] = f.real(l.qoffset + i * l.realWidth, l.realWidth);
         for (int j = 0; j < 4; ++j) h.srow[i][j] = f.real(l.srow + (4 * i + j) * l.realWidth, l.realWidth);
     }
@@ -152,7 +156,9 @@ std::size_t writeNiftiHeader(const NiftiHeader& h, unsigned char* out) {
     putReal(out, l.inter, l.realWidth, h.inter);
     put(out, l.qformCode, l.codeWidth, static_cast<std::uint64_t>(h.qformCode));
     put(out, l.sformCode, l.codeWidth, static_cast<std::uint64_t>(h.sformCode));
+    put(out, l.intent, l.intentWidth, static_cast<std::uint64_t>(h.intent));
     for (int i = 0; i < 3; ++i) {
+        putReal(out, l.quatern + i * l.realWidth, l.realWidth, h.quatern[i]);
         putReal(out, l.qoffset + i * l.realWidth, l.realWidth, h.qoffset[i]);
         for (int j = 0; j < 4; ++j) putReal(out, l.srow + (4 * i + j) * l.realWidth, l.realWidth, h.srow[i][j]);
     }

@@ -20,6 +20,8 @@ struct NiftiHeader {
     long long voxOffset = 0;
     double slope = 0, inter = 0;
     int qformCode = 0, sformCode = 0;
+    int intent = 0;          // intent_code
+    double quatern[3] = {};  // quatern_b, _c, _d
     double qoffset[3] = {};
     double srow[3][4] = {};
 };

@@ -37,6 +37,7 @@ extern const Codec kBmpCodec;
 extern const Codec kMetaImageCodec;
 extern const Codec kTiffCodec;
 extern const Codec kNiftiCodec;
+extern const Codec kNrrdCodec;
 
 // Beyond this a header describing elements to be mapped in parts is hostile.
 constexpr long long kMaxDescribedElements = 1LL << 48;

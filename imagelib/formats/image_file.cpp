@@ -22,7 +22,8 @@ namespace KVEL {
 namespace {
 
 // Binary signatures first; MetaImage, recognised by its text, last.
-const Codec* const kCodecs[] = {&kPngCodec, &kJpegCodec, &kTiffCodec, &kNiftiCodec, &kBmpCodec, &kMetaImageCodec};
+const Codec* const kCodecs[] = {&kPngCodec,  &kJpegCodec, &kTiffCodec,     &kNiftiCodec,
+                                 &kNrrdCodec, &kBmpCodec,  &kMetaImageCodec};
 
 // Enough for every signature, including a gzip-wrapped NIfTI header.
 constexpr std::size_t kHeadBytes = 4096;

@@ -21,38 +21,12 @@ namespace KVEL {
 
 namespace {
 
-// A data file named by a header must lie inside the header's folder: a
-// relative name whose ".." never climbs above it, and that no link inside
-// the folder leads out of.
-bool staysInsideFolder(const std::string& folder, const std::string& name) {
-    if (name.empty() || name[0] == '/') return false;
-    int depth = 0;
-    std::size_t start = 0;
-    while (start <= name.size()) {
-        std::size_t end = name.find('/', start);
-        if (end == std::string::npos) end = name.size();
-        const std::string part = name.substr(start, end - start);
-        if (part == "..") {
-            if (--depth < 0) return false;
-        } else if (!part.empty() && part != ".") {
-            ++depth;
-        }
-        start = end + 1;
-    }
-    if (depth == 0) return false;
-    std::error_code error;
-    const std::filesystem::path root = std::filesystem::canonical(folder, error);
-    if (error) return false;
-    const std::filesystem::path target = std::filesystem::weakly_canonical(root / name, error);
-    if (error) return false;
-    return std::mismatch(root.begin(), root.end(), target.begin(), target.end()).first == root.end();
-}
-
-// Spacing and position as the header gives them.
-void placeImage(const MetaHeader& h, Image& image) {
+// Spacing, position and direction as the header gives them.
+void placeImage(const MetaHeader& h, const Matrix3& direction, Image& image) {
     image.setSpacing(h.spacing[0], h.spacing[1], h.spacing[2], h.spacing[3]);
     // The patient position wins over Offset, which most writers use instead.
     for (int i = 0; i < 3; ++i) image.m_position[i] = h.hasPosition ? h.position[i] : h.offset[i];
+    setDirection(image, direction);
 }
 
 // One run of image bytes: from a file (path) or from a source in hand.
@@ -131,6 +105,11 @@ Image* readImage(ByteSource& source, const std::string& name, bool fromFile, Byt
         reportFailure(line);
         return nullptr;
     };
+    Matrix3 direction;
+    if (!metaDirection(h, direction, why)) {
+        reportFailure("Error: " + why + " in MetaImage header " + name);
+        return nullptr;
+    }
     std::unique_ptr<Image> image(createImage(h.glType));
     std::size_t elementBytes = 0;
     withTypedImage(image.get(), [&](auto& typed) { elementBytes = sizeof(*typed.m_data); });
@@ -168,7 +147,7 @@ Image* readImage(ByteSource& source, const std::string& name, bool fromFile, Byt
         if (!why.empty()) return refuse(dataFailure(why));
     }
     if (described) {
-        placeImage(h, *image);
+        placeImage(h, direction, *image);
         describeImage(*image, *described);
         for (int i = 0; i < 4; ++i) described->dim[i] = h.size[i];
         described->channels = h.channels;
@@ -200,7 +179,7 @@ Image* readImage(ByteSource& source, const std::string& name, bool fromFile, Byt
     }
     if (h.bigEndian) image->swapByteOrder();
 
-    placeImage(h, *image);
+    placeImage(h, direction, *image);
     image->computeRange();
     const ChannelWindow window = image->m_channels > 0 ? image->m_channel_windows[0] : ChannelWindow{0, 0, 0, 0};
     std::ostringstream loaded;

@@ -2,6 +2,7 @@
 // recognised by its first line: a key, an equals sign, printable text.
 #include "imagelib/metaimage.h"
 
+#include "imagelib/detail/metaimage_header.h"
 #include "imagelib/formats/codecs.h"
 
 #include <cctype>
@@ -30,10 +31,9 @@ Image* decode(const unsigned char* bytes, std::size_t size, const std::string&) 
 Image* readFile(const std::string& path) { return readMetaImage(path.c_str()); }
 
 int writeFile(const std::string& path, Image& image, const WriteOptions& options) {
-    // ".mhd" (any case) is the split form; ".mha" the single file.
-    if (std::tolower(static_cast<unsigned char>(path.back())) == 'd') {
-        return writeMetaImage(path.substr(0, path.size() - 4).c_str(), &image);
-    }
+    // ".mhd" (any case) is the split form; ".mha" the single file. Both
+    // carry the toolkits' keys, so that every reader places the image alike.
+    if (std::tolower(static_cast<unsigned char>(path.back())) == 'd') return writeSplitMetaImage(path, image);
     return writeMetaImageFile(path.c_str(), &image, options.compress);
 }
 

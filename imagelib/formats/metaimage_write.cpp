@@ -97,6 +97,32 @@ int writeMetaImage(const char* baseName, Image* image) {
     return header.commit() ? 0 : cannotWrite(headerName, header);
 }
 
+namespace {
+
+// The header the common toolkits write, ending with ElementDataFile: the
+// position as Offset, the direction as TransformMatrix (axis 0's direction
+// first), every number as precise as the image holds it.
+void writeToolkitHeader(std::FILE* file, const Image& image, const char* typeName, long long compressedSize,
+                        const std::string& dataFile) {
+    const int dims = headerDims(image);
+    const float offset[4] = {image.m_position[0], image.m_position[1], image.m_position[2], 0};
+    double matrix[16] = {};
+    for (int i = 0; i < dims; ++i)
+        for (int j = 0; j < dims; ++j) matrix[i * dims + j] = i < 3 && j < 3 ? image.m_direction[j][i] : i == j;
+    std::fprintf(file, "ObjectType = Image\nNDims = %i\nBinaryData = True\nBinaryDataByteOrderMSB = False\n", dims);
+    std::fprintf(file, "CompressedData = %s\n", compressedSize >= 0 ? "True" : "False");
+    if (compressedSize >= 0) std::fprintf(file, "CompressedDataSize = %lld\n", compressedSize);
+    writeValues(file, "TransformMatrix", " %.17g", matrix, dims * dims);
+    // Nine significant digits give every float back exactly.
+    writeValues(file, "Offset", " %.9g", offset, dims);
+    writeValues(file, "ElementSpacing", " %.9g", image.m_spacing, dims);
+    writeValues(file, "DimSize", " %i", image.m_dim, dims);
+    if (image.m_channels > 1) std::fprintf(file, "ElementNumberOfChannels = %i\n", image.m_channels);
+    std::fprintf(file, "ElementType = %s\nElementDataFile = %s\n", typeName, dataFile.c_str());
+}
+
+}  // namespace
+
 int writeMetaImageFile(const char* fileName, Image* image, bool compress) {
     clearLastError();
     if (!fileName || !image) {
@@ -115,25 +141,28 @@ int writeMetaImageFile(const char* fileName, Image* image, bool compress) {
     AtomicFile out(fileName);
     std::FILE* file = out.get();
     if (!file) return cannotWrite(fileName, out);
-
-    const int dims = headerDims(*image);
-    const float offset[4] = {image->m_position[0], image->m_position[1], image->m_position[2], 0};
-    float identity[16] = {};
-    for (int i = 0; i < dims; ++i) identity[i * dims + i] = 1;
-    std::fprintf(file, "ObjectType = Image\nNDims = %i\nBinaryData = True\nBinaryDataByteOrderMSB = False\n", dims);
-    std::fprintf(file, "CompressedData = %s\n", compress ? "True" : "False");
-    if (compress) std::fprintf(file, "CompressedDataSize = %zu\n", stream.size());
-    writeValues(file, "TransformMatrix", " %g", identity, dims * dims);
-    // Nine significant digits give every float back exactly.
-    writeValues(file, "Offset", " %.9g", offset, dims);
-    writeValues(file, "ElementSpacing", " %.9g", image->m_spacing, dims);
-    writeValues(file, "DimSize", " %i", image->m_dim, dims);
-    if (image->m_channels > 1) std::fprintf(file, "ElementNumberOfChannels = %i\n", image->m_channels);
-    std::fprintf(file, "ElementType = %s\nElementDataFile = LOCAL\n", typeName);
+    writeToolkitHeader(file, *image, typeName, compress ? static_cast<long long>(stream.size()) : -1, "LOCAL");
     const void* body = compress ? static_cast<const void*>(stream.data()) : data;
     const std::size_t bodyBytes = compress ? stream.size() : bytes;
     if (!out.write(body, bodyBytes) || !out.commit()) return cannotWrite(fileName, out);
     return 0;
+}
+
+int writeSplitMetaImage(const std::string& headerName, Image& image) {
+    clearLastError();
+    const char* typeName = typeNameOf(&image);
+    const void* data = nullptr;
+    std::size_t bytes = 0;
+    if (!typeName || !elementBytes(&image, data, bytes)) return 1;
+    const std::string dataName = headerName.substr(0, headerName.size() - 4) + ".raw";
+    AtomicFile header(headerName);
+    if (!header.get()) return cannotWrite(headerName, header);
+    AtomicFile dataFile(dataName);
+    if (!dataFile.write(data, bytes) || !dataFile.finish()) return cannotWrite(dataName, dataFile);
+    writeToolkitHeader(header.get(), image, typeName, -1, pathPart(dataName, false));
+    if (!header.finish()) return cannotWrite(headerName, header);
+    if (!dataFile.commit()) return cannotWrite(dataName, dataFile);
+    return header.commit() ? 0 : cannotWrite(headerName, header);
 }
 
 }  // namespace KVEL

@@ -1,13 +1,16 @@
 // NIfTI-1 and NIfTI-2 through the one entry point: .nii, .nii.gz, and for
 // reading .hdr/.img pairs. Voxels keep their stored order (i fastest, along
-// x; no row is flipped), pixdim gives the spacing and the sform's (else the
-// qform's) offset the position, both as stored. Scaled data (scl_slope) are
-// read as float (double data stay double) with the scaling applied.
+// x; no row is flipped); where they lie comes from the sform or qform, in
+// LPS (nifti_orientation.h). A 5th dimension of vectors is the channels.
+// Scaled data (scl_slope) are read as float (double data stay double) with
+// the scaling applied.
 #include "imagelib/detail/byte_source.h"
 #include "imagelib/formats/codecs.h"
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/messages.h"
+#include "imagelib/detail/metaimage_header.h"
 #include "imagelib/detail/nifti_header.h"
+#include "imagelib/detail/nifti_orientation.h"
 #include "imagelib/detail/zlib_stream.h"
 
 #include <algorithm>
@@ -23,6 +26,8 @@ namespace KVEL {
 namespace {
 
 const char* const kExtensions[] = {".nii", ".nii.gz", nullptr};
+
+constexpr int kVectorIntent = 1007;
 
 struct DataType {
     int code;
@@ -53,6 +58,17 @@ const DataType* dataTypeFor(int glType, int channels) {
         if (t.glType == glType && t.glType && t.channels == channels) return &t;
     }
     return nullptr;
+}
+
+// Between NIfTI's planar vectors (each component's whole volume in turn) and
+// the image's interleaved channels, element by element.
+void interleave(const unsigned char* from, unsigned char* to, std::size_t voxels, int channels, int bytes, bool toChannels) {
+    for (std::size_t v = 0; v < voxels; ++v) {
+        for (int c = 0; c < channels; ++c) {
+            const std::size_t planar = (c * voxels + v) * bytes, packed = (v * channels + c) * bytes;
+            std::memcpy(to + (toChannels ? packed : planar), from + (toChannels ? planar : packed), bytes);
+        }
+    }
 }
 
 bool isGzip(const unsigned char* bytes, std::size_t size) { return size >= 2 && bytes[0] == 0x1f && bytes[1] == 0x8b; }
@@ -147,6 +163,7 @@ float finiteOr(double value, float otherwise) {
 struct Layout {
     const DataType* type = nullptr;
     long long dims[8] = {};
+    int channels = 0;  // the type's own, or the vector components of a 5th dimension
     unsigned long long bytes = 0;
 };
 
@@ -161,11 +178,17 @@ std::string layoutOf(const NiftiHeader& h, long long limit, Layout& layout) {
         layout.dims[i] = extent;
         const std::string says = "dimension " + std::to_string(i) + " is " + std::to_string(extent);
         if (extent < 1 || extent > INT_MAX) return says;
-        if (i >= 5 && extent > 1) return says + "; images of up to 4 dimensions are read";
+        // The 5th dimension holds each voxel's vector: its channels.
+        const bool vectors = i == 5 && type->channels == 1 && extent <= kMaxChannels;
+        if (i >= 5 && extent > 1 && !vectors) {
+            return says + "; images of up to 4 dimensions and " + std::to_string(kMaxChannels) +
+                   " vector components are read";
+        }
         if (elements > limit / extent) return "more than " + std::to_string(limit) + " elements";
         elements *= extent;
     }
     layout.type = type;
+    layout.channels = layout.dims[5] > 1 ? static_cast<int>(layout.dims[5]) : type->channels;
     layout.bytes = static_cast<unsigned long long>(elements) * type->bytes;
     return "";
 }
@@ -176,15 +199,13 @@ bool isScaled(const NiftiHeader& h, const DataType& type) {
            !(h.slope == 1 && h.inter == 0);
 }
 
-// Spacing from pixdim, position from the sform's (else the qform's) offset.
-void placeImage(const NiftiHeader& h, Image& image) {
-    float spacing[4];
-    for (int i = 0; i < 4; ++i) spacing[i] = i < h.dim[0] && h.pixdim[i + 1] != 0 ? std::fabs(finiteOr(h.pixdim[i + 1], 1)) : 1;
-    image.setSpacing(spacing[0], spacing[1], spacing[2], spacing[3]);
-    for (int i = 0; i < 3; ++i) {
-        const double offset = h.sformCode > 0 ? h.srow[i][3] : h.qformCode > 0 ? h.qoffset[i] : 0;
-        image.m_position[i] = finiteOr(offset, 0);
-    }
+// Spacing, position and direction as the header's forms give them (LPS).
+void placeImage(const NiftiHeader& h, const NiftiPlacement& placement, Image& image) {
+    const float frameStep = h.dim[0] >= 4 && h.pixdim[4] != 0 ? std::fabs(finiteOr(h.pixdim[4], 1)) : 1;
+    image.setSpacing(finiteOr(placement.spacing[0], 1), finiteOr(placement.spacing[1], 1),
+                     finiteOr(placement.spacing[2], 1), frameStep);
+    for (int i = 0; i < 3; ++i) image.m_position[i] = static_cast<float>(placement.position[i]);
+    setDirection(image, placement.direction);
 }
 
 // The image the header describes, its data read from data (the rest of the
@@ -198,7 +219,11 @@ Image* decodeParts(Input& header, Input* data, const std::string& name) {
     Layout layout;
     why = layoutOf(h, INT_MAX, layout);
     if (!why.empty()) return refuse(name, why);
+    NiftiPlacement placement;
+    if (!niftiPlacement(h, placement, why)) return refuse(name, why);
     const long long* dims = layout.dims;
+    const int channels = layout.channels;
+    const DataType* type = layout.type;
     const unsigned long long bytes = layout.bytes;
     Input& source = data ? *data : header;
     const long long consumed = data ? 0 : static_cast<long long>(headerSize);
@@ -209,20 +234,27 @@ Image* decodeParts(Input& header, Input* data, const std::string& name) {
         return refuse(name, "the header claims " + std::to_string(bytes) + " bytes of data at offset " +
                                 std::to_string(h.voxOffset) + ", which the file's bytes cannot hold");
     }
-    std::unique_ptr<Image> image(createImage(layout.type->glType));
+    std::unique_ptr<Image> image(createImage(type->glType));
     if (image->init(static_cast<int>(dims[1]), static_cast<int>(dims[2]), static_cast<int>(dims[3]),
-                    static_cast<int>(dims[4]), layout.type->channels) != 0) {
+                    static_cast<int>(dims[4]), channels) != 0) {
         return refuse(name, "no memory for the image");
     }
     void* out = nullptr;
     withTypedImage(image.get(), [&](auto& typed) { out = typed.m_data; });
-    if (!source.read(nullptr, skip, why) || !source.read(out, bytes, why)) return refuse(name, why);
+    if (channels == type->channels) {
+        if (!source.read(nullptr, skip, why) || !source.read(out, bytes, why)) return refuse(name, why);
+    } else {
+        // Stored one component's volume after another; the image interleaves them.
+        std::vector<unsigned char> planes(bytes);
+        if (!source.read(nullptr, skip, why) || !source.read(planes.data(), bytes, why)) return refuse(name, why);
+        interleave(planes.data(), static_cast<unsigned char*>(out), bytes / type->bytes / channels, channels, type->bytes, true);
+    }
     if (h.swapped) image->swapByteOrder();
     if (isScaled(h, *layout.type)) {
         image = applyScaling(std::move(image), h.slope, h.inter);
         if (!image) return refuse(name, "no memory for the scaled image");
     }
-    placeImage(h, *image);
+    placeImage(h, placement, *image);
     image->computeRange();
     return image.release();
 }
@@ -230,18 +262,6 @@ Image* decodeParts(Input& header, Input* data, const std::string& name) {
 Image* decode(const unsigned char* bytes, std::size_t size, const std::string& name) {
     Input in(bytes, size);
     return decodeParts(in, nullptr, name);
-}
-
-bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, std::string& why) {
-    long long size = 0;
-    File file = openRegularFile(path, size, why);
-    if (!file) return false;
-    bytes.resize(static_cast<std::size_t>(size));
-    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-        why = "cannot read " + path;
-        return false;
-    }
-    return true;
 }
 
 // The .img beside a pair's .hdr (or .hdr.gz), plain or gzip-wrapped.
@@ -285,40 +305,46 @@ bool endsWithGz(const std::string& name) {
 }
 
 bool encode(std::FILE* out, Image& image, const WriteOptions&, const std::string& name) {
+    // Colour bytes are RGB24 / RGBA32; other channels are a 5th dimension of vectors.
     const DataType* type = dataTypeFor(glTypeOf(&image), image.m_channels);
+    const bool vectors = !type && image.m_channels > 1 && image.m_channels <= kMaxChannels;
+    if (vectors) type = dataTypeFor(glTypeOf(&image), 1);
     const int* d = image.m_dim;
     void* data = nullptr;
     withTypedImage(&image, [&](auto& typed) { data = typed.m_data; });
     if (!type || !data || d[0] < 1 || d[1] < 1 || d[2] < 1 || d[3] < 1) {
-        refuseImage("NIfTI", "one channel of any element type, or 3 or 4 channels of MET_UCHAR (RGB24, RGBA32)", image, name);
+        refuseImage("NIfTI", "any element type with up to " + std::to_string(kMaxChannels) + " channels", image, name);
         return false;
     }
     NiftiHeader h;
     // NIfTI-1 keeps each dimension in 16 bits.
-    h.version = std::max({d[0], d[1], d[2], d[3]}) > 32767 ? 2 : 1;
+    h.version = std::max({d[0], d[1], d[2], d[3], image.m_channels}) > 32767 ? 2 : 1;
     // At least three, so that a picture keeps its slice thickness.
-    h.dim[0] = d[3] > 1 ? 4 : 3;
-    h.pixdim[0] = 1;  // qfac: a right-handed grid
+    h.dim[0] = vectors ? 5 : d[3] > 1 ? 4 : 3;
     for (int i = 0; i < 4; ++i) {
         h.dim[i + 1] = d[i];
         h.pixdim[i + 1] = image.m_spacing[i];
     }
-    for (int i = 5; i < 8; ++i) h.dim[i] = 1;
+    h.dim[5] = vectors ? image.m_channels : 1;
+    for (int i = 6; i < 8; ++i) h.dim[i] = 1;
+    if (vectors) h.intent = kVectorIntent;
     h.datatype = type->code;
     h.bitpix = 8 * type->bytes * type->channels;
     h.units = 2 | 8;  // millimetres, seconds
     // The four bytes after the header say that no extension follows.
     const std::size_t headerBytes = (h.version == 1 ? kNifti1Size : kNifti2Size) + 4;
     h.voxOffset = static_cast<long long>(headerBytes);
-    // Scanner coordinates: the grid's axes with the image's spacing, from its position.
-    h.qformCode = h.sformCode = 1;
-    for (int i = 0; i < 3; ++i) {
-        h.qoffset[i] = h.srow[i][3] = image.m_position[i];
-        h.srow[i][i] = image.m_spacing[i];
-    }
+    setNiftiPlacement(image, h);
     unsigned char header[kNifti2Size + 4] = {};
     writeNiftiHeader(h, header);
     const std::size_t bytes = static_cast<std::size_t>(image.m_image_size) * type->bytes;
+    std::vector<unsigned char> planes;
+    if (vectors) {
+        planes.resize(bytes);
+        interleave(static_cast<const unsigned char*>(data), planes.data(), bytes / type->bytes / image.m_channels,
+                   image.m_channels, type->bytes, false);
+        data = planes.data();
+    }
     bool written;
     if (endsWithGz(name)) {
         GzipWriter gzip(out);
@@ -363,18 +389,20 @@ bool readNiftiFileHeader(const std::string& path, ImageHeader& described) {
         why = "the header claims " + std::to_string(layout.bytes) + " bytes of data at offset " +
               std::to_string(h.voxOffset) + ", which the file's bytes cannot hold";
     }
+    NiftiPlacement placement;
+    if (why.empty()) niftiPlacement(h, placement, why);
     if (!why.empty()) {
         refuse(path, why);
         return false;
     }
     const bool scaled = isScaled(h, *layout.type);
     std::unique_ptr<Image> image(createImage(scaled ? scaledType(layout.type->glType) : layout.type->glType));
-    placeImage(h, *image);
+    placeImage(h, placement, *image);
     describeImage(*image, described);
     for (int i = 0; i < 4; ++i) described.dim[i] = static_cast<int>(layout.dims[i + 1]);
-    described.channels = layout.type->channels;
-    if (!scaled) {
-        // Stored values are the elements: they can be mapped as they lie.
+    described.channels = layout.channels;
+    if (!scaled && layout.channels == layout.type->channels) {
+        // Stored values are the elements, interleaved as they lie: they can be mapped.
         described.dataFile = path;
         described.dataOffset = h.voxOffset;
         described.bigEndian = h.swapped != isBigEndianMachine();

@@ -106,6 +106,11 @@ def tiff_fixtures(folder, m):
     m.add("mixed_pages.tif", first, (6, 4, 1, 1, 1))
 
 
+def ras_lps(point):
+    """NIfTI's RAS and the library's LPS differ in the signs of x and y (both ways)."""
+    return [-point[0], -point[1], point[2]]
+
+
 def nifti_fixtures(folder, m):
     def put(name, data, zooms, offset, kind=nib.Nifti1Image, header=None, sform=True):
         affine = np.diag(list(zooms[:3]) + [1.0])
@@ -119,7 +124,7 @@ def nifti_fixtures(folder, m):
         img.header.set_zooms(zooms[: data.ndim])
         img.to_filename(os.path.join(folder, name))
         dims = list(data.shape) + [1] * (4 - min(data.ndim, 4))
-        m.add(name, data.reshape(-1, order="F"), dims[:4] + [1], (list(zooms) + [1] * 4)[:4], offset)
+        m.add(name, data.reshape(-1, order="F"), dims[:4] + [1], (list(zooms) + [1] * 4)[:4], ras_lps(offset))
 
     put("n1_i2_3d.nii", values((4, 5, 6), "i2"), (1.5, 2, 2.5), (10, -20, 30))
     put("n1_u1.nii.gz", values((7, 3, 2), "u1"), (1, 1, 1), (0, 0, 0))
@@ -185,8 +190,8 @@ def check(folder):
             zooms = list(img.header.get_zooms()) + [1.0] * 4
             if not np.allclose(zooms[:4], spacing, rtol=1e-6):
                 differ("the spacing", zooms[:4], spacing)
-            if not np.allclose(img.affine[:3, 3], position):
-                differ("the position", list(img.affine[:3, 3]), position)
+            if not np.allclose(img.affine[:3, 3], ras_lps(position)):
+                differ("the position", list(img.affine[:3, 3]), ras_lps(position))
             if img.header.get("sizeof_hdr") != (540 if max(x, y, z, t) > 32767 else 348):
                 differ("the header size", int(img.header.get("sizeof_hdr")), "348 or 540 as the dimensions need")
             shape = (t, z, y, x, c)

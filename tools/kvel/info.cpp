@@ -1,5 +1,7 @@
 #include "info.h"
 
+#include <kvel/space.h>
+
 #include <algorithm>
 #include <limits>
 #include <vector>
@@ -34,8 +36,15 @@ void printInfo(std::ostream& out, const std::string& name, const KVEL::ImageHead
         << "  spacing:      " << s[0] << " " << s[1] << " " << s[2] << " " << s[3] << "\n"
         << "  position:     " << p[0] << " " << p[1] << " " << p[2] << "\n"
         << "  direction:   ";
-    for (const auto& row : header.direction) out << " " << row[0] << " " << row[1] << " " << row[2];
-    out << "\n";
+    // The axes' directions in LPS, x axis first, and the letters they point to.
+    KVEL::Matrix3 direction;
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) direction[r][c] = header.direction[r][c];
+    for (int c = 0; c < 3; ++c) {
+        // + 0.0: a negated zero prints as 0.
+        out << " (" << direction[0][c] + 0.0 << ", " << direction[1][c] + 0.0 << ", " << direction[2][c] + 0.0 << ")";
+    }
+    out << "\n  orientation:  " << KVEL::orientationCode(direction) << "\n";
     if (!header.dataFile.empty()) {
         out << "  data file:    " << header.dataFile << "\n"
             << "  data offset:  " << header.dataOffset << "\n"

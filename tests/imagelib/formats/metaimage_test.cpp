@@ -1,4 +1,5 @@
 #include "imagelib/metaimage.h"
+#include "imagelib/space.h"
 
 #include "imagelib/bitmap.h"
 #include "image_fill.h"
@@ -173,6 +174,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadHeader{"DataFileBeforeType", "NDims = 1\nDimSize = 2\nElementDataFile = d.raw\nElementType = MET_UCHAR\n",
                   "ElementDataFile before ElementType"},
         BadHeader{"UnknownType", "NDims = 1\nElementType = MET_COMPLEX\n", "Error: Unknown MetaImage data type!"},
+        BadHeader{"ShearedMatrix",
+                  "NDims = 2\nDimSize = 2 2\nTransformMatrix = 1 0 0.5 1\nElementType = MET_UCHAR\nElementDataFile = d.raw\n",
+                  "not at right angles"},
         BadHeader{"UnreadableNumber", "NDims = two\n", "unreadable NDims value"},
         BadHeader{"NoChannels", "ElementNumberOfChannels = 0\n", "ElementNumberOfChannels 0 is not positive"},
         BadHeader{"NoElementType", "NDims = 1\n", "no ElementType"},
@@ -269,7 +273,8 @@ TEST_F(MetaImage, ListNamesOneFilePerSliceInOrder) {
 TEST_F(MetaImage, PositionComesFromThePatientPositionElseFromOffsetAndTheLastByteOrderKeyWins) {
     const std::string keys = "DimSize = 1 1\nElementType = MET_SHORT\nElementByteOrderMSB = True\n"
                              "BinaryDataByteOrderMSB = False\nElementDataFile = LOCAL\n\x01\x02";
-    for (const std::string position : {"Offset = 4 5\n", "Origin = 4 5\n", "ImagePositionPatient = 4 5 6\nOffset = 1 1\n"}) {
+    for (const std::string position : {"Offset = 4 5\n", "Origin = 4 5\n", "ImagePositionPatient = 4 5 6\nOffset = 1 1\n",
+                                       "Position = 4 5\n", "Position = 9 9\nOffset = 4 5\nPosition = 8 8\n"}) {
         writeBytes("p.mha", "NDims = 2\n" + position + keys);
         std::string printed;
         auto image = read("p.mha", printed);
@@ -278,6 +283,30 @@ TEST_F(MetaImage, PositionComesFromThePatientPositionElseFromOffsetAndTheLastByt
         EXPECT_EQ(image->m_position[0], 4);
         EXPECT_EQ(image->m_position[1], 5);
         EXPECT_EQ(image->m_position[2], position[0] == 'I' ? 6 : 0);
+    }
+}
+
+// The stored matrix lists each index axis's direction in turn (ITK's order);
+// AnatomicalOrientation names the side each axis comes from ("RAI": identity).
+TEST_F(MetaImage, DirectionComesFromTheTransformMatrixElseTheAnatomicalOrientation) {
+    const std::string keys = "DimSize = 1 1 1\nElementType = MET_UCHAR\nElementDataFile = LOCAL\nx";
+    const struct {
+        const char* key;
+        KVEL::Matrix3 direction;
+    } cases[] = {
+        {"TransformMatrix = 0 1 0 0 0 1 1 0 0\n", {{{0, 0, 1}, {1, 0, 0}, {0, 1, 0}}}},
+        {"Orientation = 0 1 0 0 0 1 1 0 0\n", {{{0, 0, 1}, {1, 0, 0}, {0, 1, 0}}}},
+        {"Rotation = -1 0 0 0 1 0 0 0 1\nAnatomicalOrientation = RAI\n", {{{-1, 0, 0}, {0, 1, 0}, {0, 0, 1}}}},
+        {"AnatomicalOrientation = RAI\n", KVEL::identityDirection()},
+        {"AnatomicalOrientation = LPS\n", {{{-1, 0, 0}, {0, -1, 0}, {0, 0, -1}}}},
+        {"AnatomicalOrientation = ASL\n", {{{0, 0, -1}, {1, 0, 0}, {0, -1, 0}}}},
+    };
+    for (const auto& c : cases) {
+        writeBytes("d.mha", std::string("NDims = 3\n") + c.key + keys);
+        std::string printed;
+        auto image = read("d.mha", printed);
+        ASSERT_NE(image, nullptr) << printed;
+        EXPECT_EQ(KVEL::directionOf(*image), c.direction) << c.key;
     }
 }
 

@@ -246,8 +246,7 @@ TEST_F(VolumeFiles, ImagesTheFormatCannotHoldAreRefusedAndNoFileIsLeft) {
     const Case cases[] = {
         {"series.tif", KVEL::kGlFloat, {4, 4, 2, 3}, 1},        // TIFF: no fourth dimension
         {"five.tif", KVEL::kGlUnsignedByte, {4, 4, 1, 1}, 5},   // nor five samples
-        {"vector.nii", KVEL::kGlFloat, {4, 4, 2, 1}, 3},        // NIfTI: colour is RGB24 / RGBA32 bytes only
-        {"pair.nii.gz", KVEL::kGlUnsignedByte, {4, 4, 1, 1}, 2},
+        {"vector.nii", KVEL::kGlFloat, {4, 4, 2, 1}, 257},      // NIfTI: vectors of up to 256 components
     };
     for (const Case& c : cases) {
         std::unique_ptr<Image> image(KVEL::createImage(c.glType));
@@ -330,8 +329,14 @@ TEST_F(VolumeFiles, HostileHeadersAreRefusedQuicklyWithTheReason) {
         std::vector<unsigned char> bytes;
         const char* reason;
     };
-    std::vector<short> fiveD = {5, 2, 2, 2, 1, 3};
+    std::vector<short> sixD = {6, 2, 2, 2, 1, 1, 3};
     std::vector<unsigned char> hugeNifti = handMadeNifti({3, 1200, 1200, 1200}, 16, 32, 0);
+    // An sform whose y axis leans 10 degrees towards x: a shear, no rotation.
+    std::vector<unsigned char> sheared = handMadeNifti({3, 2, 2, 2}, 2, 8, 8);
+    const short sformCode = 1;
+    const float srow[12] = {1, 0.17f, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
+    std::memcpy(&sheared[254], &sformCode, 2);
+    std::memcpy(&sheared[280], srow, sizeof srow);
     const Case cases[] = {
         // libtiff would stop at the strip's 256 bytes and drop the rest of the stream.
         {"a strip deflating far past its size", handMadeTiff(16, 16, 8, deflated(4 << 20)), "deflated bytes"},
@@ -340,7 +345,8 @@ TEST_F(VolumeFiles, HostileHeadersAreRefusedQuicklyWithTheReason) {
          "cannot hold"},
         {"a NIfTI volume of 7 GB in a small .nii.gz", gzipped(hugeNifti), "cannot hold"},
         {"a NIfTI volume of 7 GB in 352 bytes", hugeNifti, "cannot hold"},
-        {"five dimensions", handMadeNifti(fiveD, 2, 8, 24), "dimension 5 is 3"},
+        {"six dimensions", handMadeNifti(sixD, 2, 8, 24), "dimension 6 is 3"},
+        {"a sheared grid", sheared, "not at right angles"},
         {"64-bit integers", handMadeNifti({3, 2, 2, 2}, 1024, 64, 64), "INT64"},
         {"complex numbers", handMadeNifti({3, 2, 2, 2}, 32, 64, 64), "COMPLEX64"},
         {"a negative extent", handMadeNifti({3, 2, -2, 2}, 2, 8, 8), "dimension 2 is -2"},
