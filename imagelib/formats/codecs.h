@@ -37,6 +37,11 @@ extern const Codec kBmpCodec;
 extern const Codec kMetaImageCodec;
 extern const Codec kTiffCodec;
 extern const Codec kNiftiCodec;
+extern const Codec kDicomCodec;
+
+// A DICOM folder: the series of that UID, or the largest when uid is empty.
+Image* readDicomFolder(const std::string& folder, const std::string& uid);
+std::vector<DicomSeries> listSeriesIn(const std::string& folder);
 
 // Refuses an image a format cannot hold, in one wording for every format:
 // "Error: a PNG file holds WHAT, not a W x H x D x T image of C channels of MET_... (NAME)".
