@@ -107,7 +107,9 @@ bool readHeader(gdcm::Reader& reader, const std::string& name, DicomHeader& h, s
     if (sopClass.empty()) sopClass = text(file.GetHeader(), gdcm::Tag(0x0002, 0x0002));
     gdcm::UIDs uid;
     h.sopClass = uid.SetFromUID(sopClass.c_str()) && uid.GetName() ? uid.GetName() : sopClass.empty() ? "object of no class" : sopClass;
-    h.encapsulated = file.GetHeader().GetDataSetTransferSyntax().IsEncapsulated();
+    const gdcm::TransferSyntax& syntax = file.GetHeader().GetDataSetTransferSyntax();
+    h.compressed = syntax.IsEncapsulated() || syntax == gdcm::TransferSyntax::DeflatedExplicitVRLittleEndian;
+    h.halfChroma = text(ds, gdcm::Tag(0x0028, 0x0004)) == "YBR_FULL_422";
     h.seriesUid = text(ds, gdcm::Tag(0x0020, 0x000e));
     h.description = text(ds, gdcm::Tag(0x0008, 0x103e));
     h.rows = unsignedShort(ds, gdcm::Tag(0x0028, 0x0010));
@@ -130,6 +132,11 @@ bool readHeader(gdcm::Reader& reader, const std::string& name, DicomHeader& h, s
         return false;
     }
     h.frames = static_cast<int>(count);
+    // GDCM's own decoder aborts on a frame pointer without a frame count.
+    if (frames.empty() && ds.FindDataElement(gdcm::Tag(0x0028, 0x0009))) {
+        why = name + " has a Frame Increment Pointer but no Number of Frames";
+        return false;
+    }
     const gdcm::DataSet* shared = item(&ds, kSharedGroups, 0);
     const bool perFrame = item(&ds, kPerFrameGroups, 0) != nullptr;
     h.placements.assign(h.frames, FramePlacement());
@@ -212,7 +219,8 @@ void scan(const std::string& folder, int depth, std::set<std::pair<dev_t, ino_t>
         std::string why;
         File file = openRegularFile(path, size, why);
         unsigned char head[132];
-        if (!file || std::fread(head, 1, sizeof head, file.get()) != sizeof head || !hasDicomMarker(head, sizeof head)) continue;
+        if (!file) continue;
+        if (!looksLikeDicom(head, std::fread(head, 1, sizeof head, file.get()))) continue;
         file.reset();
         DicomHeader header;
         if (readDicomHeader(path, header, why)) {
@@ -231,8 +239,10 @@ void quietGdcm() {
     gdcm::Trace::SetDebug(false);
 }
 
-bool hasDicomMarker(const unsigned char* bytes, std::size_t size) {
-    return size >= 132 && std::memcmp(bytes + 128, "DICM", 4) == 0;
+bool looksLikeDicom(const unsigned char* bytes, std::size_t size) {
+    if (size >= 132 && std::memcmp(bytes + 128, "DICM", 4) == 0) return true;
+    // No other format this library reads starts with these four bytes.
+    return size >= 8 && (bytes[0] == 2 || bytes[0] == 8) && bytes[1] == 0 && bytes[2] <= 0x20 && bytes[3] == 0;
 }
 
 bool readDicomHeader(const std::string& path, DicomHeader& header, std::string& why) {

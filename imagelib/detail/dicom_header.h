@@ -15,7 +15,8 @@ struct DicomHeader {
     std::string path;
     long long fileBytes = 0;     // the whole file's size: what its pixel data can be
     long long pixelOffset = 0;   // where the pixel data element starts
-    bool encapsulated = false;   // compressed pixel data (any codec)
+    bool compressed = false;     // pixel data or the whole data set compressed
+    bool halfChroma = false;     // YBR_FULL_422: two samples per colour pixel stored
     std::string sopClass;     // its name when known, else the UID
     bool isImage = false;     // has rows, columns and pixel bits
     std::string seriesUid;
@@ -33,11 +34,12 @@ struct DicomHeader {
 bool readDicomHeader(const std::string& path, DicomHeader& header, std::string& why);
 bool readDicomHeader(std::istream& in, const std::string& name, DicomHeader& header, std::string& why);
 
-// Whether the first bytes carry the DICM marker after the 128-byte preamble.
-bool hasDicomMarker(const unsigned char* bytes, std::size_t size);
+// Whether the first bytes carry the DICM marker after the 128-byte preamble,
+// or (files without one) start with a little-endian tag of group 2 or 8.
+bool looksLikeDicom(const unsigned char* bytes, std::size_t size);
 
 // The headers of every DICOM file below folder, in path order: regular files
-// with the marker, sub-folders followed once each (a symlink loop ends).
+// that look like DICOM, sub-folders followed once each (a symlink loop ends).
 // Files whose header cannot be read are passed over and counted in skipped.
 bool scanDicomFolder(const std::string& folder, std::vector<DicomHeader>& headers, int& skipped, std::string& why);
 

@@ -114,8 +114,9 @@ bool decodeFile(const Source& source, unsigned char* out, std::size_t bytes, std
     // GDCM fills what a short pixel data element lacks without a word: the
     // file's size after the header must hold the pixels.
     const long long after = h.fileBytes - h.pixelOffset;
-    const long long most = h.encapsulated ? after * kMaxCompression : after;
-    if (static_cast<long long>(bytes) > most) {
+    const long long stored = h.halfChroma ? static_cast<long long>(bytes) * 2 / 3 : static_cast<long long>(bytes);
+    const long long most = h.compressed ? after * kMaxCompression : after;
+    if (stored > most) {
         why = name + "'s pixel data cannot hold the " + std::to_string(bytes) + " bytes of rows x columns x frames: " +
               std::to_string(std::max(after, 0LL)) + " bytes of the file follow its header";
         return false;
@@ -335,7 +336,7 @@ Image* readFile(const std::string& path) {
     return readOne(Source{&header});
 }
 
-bool recognise(const unsigned char* bytes, std::size_t size) { return hasDicomMarker(bytes, size); }
+bool recognise(const unsigned char* bytes, std::size_t size) { return looksLikeDicom(bytes, size); }
 
 // A folder's image files by series, the largest first.
 struct Series {
