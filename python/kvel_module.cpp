@@ -101,7 +101,9 @@ spacing is (x, y[, z[, t]]), position (x, y[, z]).)doc")
             "channels", [](const KVEL::Image& image) { return image.m_channels; }, "Interleaved channels per voxel.")
         .def("__repr__", &describe);
 
-    m.def("read", &kvelpy::read, py::arg("path"), "The image in the file, in any format KVEL reads.");
+    m.def("read", &kvelpy::read, py::arg("path"), py::arg("series") = "",
+          "The image in the file, in any format KVEL reads; a folder is read as DICOM, its largest series\n"
+          "or the one whose SeriesInstanceUID is series.");
     m.def("write", &kvelpy::write, py::arg("path"), py::arg("image"), py::arg("spacing") = py::none(),
           py::arg("position") = py::none(),
           "Writes an Image or an array in the format the file name's extension names. A format that cannot\n"

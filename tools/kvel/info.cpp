@@ -1,5 +1,7 @@
 #include "info.h"
 
+#include <kvel/image_file.h>
+
 #include <algorithm>
 #include <limits>
 #include <vector>
@@ -43,5 +45,15 @@ void printInfo(std::ostream& out, const std::string& name, const std::string& fo
     }
     for (int c = 0; c < image.m_channels; ++c) {
         out << "  channel " << c << ":    min " << low[c] << ", max " << high[c] << "\n";
+    }
+}
+
+void printSeries(std::ostream& out, const std::string& path) {
+    const std::vector<KVEL::DicomSeries> series = KVEL::listDicomSeries(path.c_str());
+    if (series.empty()) return;
+    out << "  series:       " << series.size() << " (UID, description, slices, size)\n";
+    for (const KVEL::DicomSeries& s : series) {
+        out << "    " << s.uid << "  \"" << s.description << "\"  " << s.slices << "  " << s.width << " x " << s.height
+            << "\n";
     }
 }

@@ -2,6 +2,7 @@
 // standard error naming the file and the reason; status 2 for usage errors.
 
 #include <kvel/errors.h>
+#include <kvel/image_file.h>
 
 #include <algorithm>
 #include <iostream>
@@ -24,6 +25,8 @@ void printUsage(std::ostream& out) {
            "(.jpeg), .tif (.tiff), .nii (.nii.gz), .bmp, .mhd (with its .raw) or .mha. A\n"
            ".bmp or .jpg output holds 8-bit channels, a .png output 8 or 16-bit ones; other\n"
            "element types are mapped through their value range.\n"
+           "IN may be a DICOM file or a folder of DICOM series: --series UID picks one\n"
+           "(the largest by default; kvel info FOLDER lists them all).\n"
            "filter, gradient, hessian and rigid give float images.\n"
            "\n"
            "  info                 element type, extents, channels, spacing, position, range\n"
@@ -42,12 +45,24 @@ void printOperationUsage(const Operation& op) {
               << op.summary << "\n";
 }
 
-int info(const std::vector<std::string>& files) {
+// Takes "--series UID" out of the arguments.
+std::string takeSeries(std::vector<std::string>& args) {
+    const auto at = std::find(args.begin(), args.end(), "--series");
+    if (at == args.end()) return "";
+    if (at + 1 == args.end()) throw Failure("--series needs a SeriesInstanceUID", true);
+    const std::string uid = *(at + 1);
+    args.erase(at, at + 2);
+    return uid;
+}
+
+int info(std::vector<std::string> files) {
+    const std::string series = takeSeries(files);
     if (files.empty()) throw Failure("info needs at least one FILE", true);
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const auto image = readImage(files[i]);
+        const auto image = readImage(files[i], series);
         if (i > 0) std::cout << "\n";
         printInfo(std::cout, files[i], imageFormatName(files[i]), *image);
+        if (KVEL::formatOfFile(files[i].c_str()) == KVEL::FileFormat::kDicom) printSeries(std::cout, files[i]);
     }
     return 0;
 }
@@ -61,6 +76,7 @@ int transform(const std::string& command, std::vector<std::string> args) {
         else std::cout << "usage: kvel convert IN OUT\nread IN, write OUT in the format of its extension\n";
         return 0;
     }
+    const std::string series = takeSeries(args);
     const auto nearest = std::find(args.begin(), args.end(), "--nearest");
     const bool useNearest = op && op->takesNearest && nearest != args.end();
     if (useNearest) args.erase(nearest);
@@ -71,7 +87,7 @@ int transform(const std::string& command, std::vector<std::string> args) {
     }
     const std::string in = args[wanted - 2], out = args[wanted - 1];
     checkImageFileName(out);
-    auto image = readImage(in);
+    auto image = readImage(in, series);
     if (op) {
         image = op->run(std::move(image), std::vector<std::string>(args.begin(), args.end() - 2), useNearest);
         // Operations that change the image in place refuse with a reason only.
