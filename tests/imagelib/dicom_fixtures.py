@@ -7,6 +7,8 @@ Run with Debian's /usr/bin/python3 (pydicom, numpy):
                                 "X Y Z VALUE" per pixel pydicom reads: its
                                 physical point (LPS) and its rescaled value
   dicom_fixtures.py seeds DIR   small files for the fuzz seed corpus
+  dicom_fixtures.py ct DIR      a 512 x 512 x 400 CT series (12 of 16 bits,
+                                intercept -1024) for the benchmark
 """
 import os
 import sys
@@ -219,5 +221,9 @@ def seeds(folder):
     multiframe(os.path.join(folder, "multiframe.dcm"), 3)
 
 
+def ct(folder):
+    series(folder, 400, AXIAL, shape=(512, 512), slope=1, intercept=-1024, bits_stored=12)
+
+
 if __name__ == "__main__":
-    {"write": write, "seeds": seeds}[sys.argv[1]](sys.argv[2])
+    {"write": write, "seeds": seeds, "ct": ct}[sys.argv[1]](sys.argv[2])
