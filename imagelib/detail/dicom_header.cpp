@@ -1,6 +1,7 @@
 #include "imagelib/detail/dicom_header.h"
 
 #include "imagelib/detail/byte_source.h"
+#include "imagelib/detail/dicom_structure.h"
 
 #include <gdcmReader.h>
 #include <gdcmSequenceOfItems.h>
@@ -155,6 +156,11 @@ bool readHeader(gdcm::Reader& reader, const std::string& name, DicomHeader& h, s
         const std::vector<double> o = from.values(kPlaneOrientation, kOrientation);
         FramePlacement& place = h.placements[f];
         place.placed = p.size() == 3 && o.size() == 6;
+        // GDCM's decoder asserts on per-frame positions without an orientation.
+        if (perFrame && h.frames > 1 && !place.placed) {
+            why = name + "'s frame " + std::to_string(f + 1) + " has no position and orientation in its functional groups";
+            return false;
+        }
         if (place.placed) {
             std::copy(p.begin(), p.end(), place.position.begin());
             std::copy(o.begin(), o.end(), place.orientation.begin());
@@ -255,15 +261,30 @@ bool readDicomHeader(const std::string& path, DicomHeader& header, std::string& 
         return false;
     }
     header.fileBytes = static_cast<long long>(info.st_size);
+    long long size = 0;
+    File file = openRegularFile(path, size, why);
+    ByteSource bytes(file.get(), size);
+    if (!file || !checkDicomStructure(bytes, why)) {
+        why = path + " is a damaged DICOM file: " + why;
+        return false;
+    }
+    file.reset();
     gdcm::Reader reader;
     reader.SetFileName(path.c_str());
     return guarded(path, why, readHeader, reader, header);
 }
 
-bool readDicomHeader(std::istream& in, const std::string& name, DicomHeader& header, std::string& why) {
+bool readDicomHeader(std::istream& in, const unsigned char* bytes, std::size_t size, const std::string& name,
+                     DicomHeader& header, std::string& why) {
     quietGdcm();
     header = DicomHeader();
     header.path = name;
+    header.fileBytes = static_cast<long long>(size);
+    ByteSource source(bytes, size);
+    if (!checkDicomStructure(source, why)) {
+        why = name + " is a damaged DICOM file: " + why;
+        return false;
+    }
     gdcm::Reader reader;
     reader.SetStream(in);
     return guarded(name, why, readHeader, reader, header);

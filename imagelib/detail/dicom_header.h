@@ -30,9 +30,12 @@ struct DicomHeader {
     std::vector<double> slopes, intercepts;
 };
 
-// From a file (path) or a stream (path is then only its name in messages).
+// From a file, or from bytes in memory read through the stream `in` over
+// them (name is then only what messages call them). The elements' lengths
+// are checked before GDCM parses them.
 bool readDicomHeader(const std::string& path, DicomHeader& header, std::string& why);
-bool readDicomHeader(std::istream& in, const std::string& name, DicomHeader& header, std::string& why);
+bool readDicomHeader(std::istream& in, const unsigned char* bytes, std::size_t size, const std::string& name,
+                     DicomHeader& header, std::string& why);
 
 // Whether the first bytes carry the DICM marker after the 128-byte preamble,
 // or (files without one) start with a little-endian tag of group 2 or 8.

@@ -324,8 +324,7 @@ Image* decode(const unsigned char* bytes, std::size_t size, const std::string& n
     std::istream in(&buffer);
     DicomHeader header;
     std::string why;
-    if (!readDicomHeader(in, name, header, why)) return refuse(why);
-    header.fileBytes = static_cast<long long>(size);
+    if (!readDicomHeader(in, bytes, size, name, header, why)) return refuse(why);
     return readOne(Source{&header, bytes, size});
 }
 
