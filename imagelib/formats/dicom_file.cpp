@@ -7,6 +7,7 @@
 #include "imagelib/detail/dicom_header.h"
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/messages.h"
+#include "imagelib/detail/thread_pool.h"
 
 #include <kvel/space.h>
 
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 #include <streambuf>
 
 namespace KVEL {
@@ -237,41 +239,51 @@ Image* readStack(const std::vector<Source>& sources, const std::string& name) {
     for (std::size_t i = 0; i < slopes.size(); ++i) rescaled = rescaled || slopes[i] != 1 || intercepts[i] != 0;
     rescaled = rescaled && first.samples == 1;
     std::unique_ptr<Image> image;
-    std::vector<unsigned char> storedValues;
+    std::unique_ptr<unsigned char[]> storedValues;
     unsigned char* volume = nullptr;
     if (!rescaled) {
         image.reset(createImage(stored));
         image->init(first.columns, first.rows, static_cast<int>(depth), 1, first.samples);
         withTypedImage(image.get(), [&](auto& typed) { volume = reinterpret_cast<unsigned char*>(typed.m_data); });
     } else {
-        storedValues.resize(frameBytes * depth);
-        volume = storedValues.data();
+        // Every byte is decoded into: no zeroing first.
+        storedValues.reset(new (std::nothrow) unsigned char[frameBytes * depth]);
+        volume = storedValues.get();
     }
     if (!volume) return refuse("no memory for the image of " + name);
-    std::vector<unsigned char> scratch;
-    std::size_t frameIndex = 0;
-    for (const Source& s : sources) {
-        const DicomHeader& h = *s.header;
-        const std::size_t bytes = frameBytes * h.frames;
-        const bool direct = h.frames == 1;
-        if (!direct) scratch.resize(bytes);
-        unsigned char* out = direct ? volume + slot[frameIndex] * frameBytes : scratch.data();
-        if (!decodeFile(s, out, bytes, why)) return refuse(why);
-        if (!direct) {
-            for (int f = 0; f < h.frames; ++f) {
-                std::memcpy(volume + slot[frameIndex + f] * frameBytes, scratch.data() + f * frameBytes, frameBytes);
+    // Files decode side by side, each into its own slots; the first failure
+    // in file order is the one reported, whatever the thread count.
+    std::vector<std::size_t> firstFrame(sources.size() + 1, 0);
+    for (std::size_t i = 0; i < sources.size(); ++i) firstFrame[i + 1] = firstFrame[i] + sources[i].header->frames;
+    std::vector<std::string> failures(sources.size());
+    RowParts(static_cast<long long>(sources.size()), frameSamples).forEachRange([&](long long begin, long long end) {
+        std::vector<unsigned char> scratch;
+        for (long long i = begin; i < end; ++i) {
+            const DicomHeader& h = *sources[i].header;
+            const std::size_t bytes = frameBytes * h.frames;
+            const bool direct = h.frames == 1;
+            if (!direct) scratch.resize(bytes);
+            unsigned char* out = direct ? volume + slot[firstFrame[i]] * frameBytes : scratch.data();
+            if (!decodeFile(sources[i], out, bytes, failures[i])) return;
+            for (int f = 0; !direct && f < h.frames; ++f) {
+                std::memcpy(volume + slot[firstFrame[i] + f] * frameBytes, scratch.data() + f * frameBytes, frameBytes);
             }
         }
-        frameIndex += h.frames;
+    });
+    for (const std::string& failure : failures) {
+        if (!failure.empty()) return refuse(failure);
     }
     // Stored bits only, and each frame's range, in z order.
     std::vector<double> low(depth), high(depth);
+    const RowParts frames(depth, frameSamples);
     withStoredType(stored, [&](auto* type) {
         using S = std::remove_pointer_t<decltype(type)>;
-        for (long long z = 0; z < depth; ++z) {
-            keepStoredBits(reinterpret_cast<S*>(volume) + z * frameSamples, static_cast<std::size_t>(frameSamples),
-                           first.bitsStored, first.isSigned, low[z], high[z]);
-        }
+        frames.forEachRange([&](long long begin, long long end) {
+            for (long long z = begin; z < end; ++z) {
+                keepStoredBits(reinterpret_cast<S*>(volume) + z * frameSamples, static_cast<std::size_t>(frameSamples),
+                               first.bitsStored, first.isSigned, low[z], high[z]);
+            }
+        });
     });
     if (rescaled) {
         std::vector<double> slope(depth), intercept(depth);
@@ -294,12 +306,14 @@ Image* readStack(const std::vector<Source>& sources, const std::string& name) {
             withStoredType(stored, [&](auto* type) {
                 using S = std::remove_pointer_t<decltype(type)>;
                 const S* in = reinterpret_cast<const S*>(volume);
-                for (long long z = 0; z < depth; ++z) {
-                    const double m = slope[z], c = intercept[z];
-                    T* o = out.m_data + z * frameSamples;
-                    const S* i = in + z * frameSamples;
-                    for (long long k = 0; k < frameSamples; ++k) o[k] = static_cast<T>(i[k] * m + c);
-                }
+                frames.forEachRange([&](long long begin, long long end) {
+                    for (long long z = begin; z < end; ++z) {
+                        const double m = slope[z], c = intercept[z];
+                        T* o = out.m_data + z * frameSamples;
+                        const S* i = in + z * frameSamples;
+                        for (long long k = 0; k < frameSamples; ++k) o[k] = static_cast<T>(i[k] * m + c);
+                    }
+                });
             });
             filled = true;
         });
