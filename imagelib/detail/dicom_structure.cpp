@@ -9,6 +9,7 @@ namespace {
 
 constexpr std::uint32_t kUndefined = 0xffffffffu;
 constexpr int kMaxDepth = 16;
+constexpr const char* kVrs = " AE AS AT CS DA DS DT FL FD IS LO LT OB OD OF OL OV OW PN SH SL SQ SS ST SV TM UC UI UL UN UR US UT UV ";
 
 struct Walker {
     ByteSource& in;
@@ -65,6 +66,7 @@ struct Walker {
             std::uint16_t group, element;
             if (!u16(group, false)) return fail("the file ends inside an element");
             const bool meta = top && group == 0x0002;
+            if (top && start == 132 && !meta) return fail("the marker is followed by no meta group");
             if (top && !meta && !settled) {
                 // The meta group is explicit little endian; the data set follows its transfer syntax.
                 settled = true;
@@ -86,6 +88,9 @@ struct Walker {
             std::uint32_t length = 0;
             if (explicitHere) {
                 if (!in.read(vr, 2)) return fail("the file ends inside an element");
+                if (std::string(kVrs).find(" " + std::string(vr) + " ") == std::string::npos) {
+                    return fail("an element has no value representation DICOM knows");
+                }
                 if (std::string(" OB OW OF SQ UT UN OD OL OV UC UR SV UV ").find(" " + std::string(vr) + " ") != std::string::npos) {
                     std::uint16_t reserved;
                     if (!u16(reserved, bigHere) || !u32(length, bigHere)) return fail("the file ends inside an element");
