@@ -10,10 +10,11 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace KVEL {
 
-enum class FileFormat { kUnknown, kBmp, kMetaImage, kPng, kJpeg, kTiff, kNifti, kNrrd };
+enum class FileFormat { kUnknown, kBmp, kMetaImage, kPng, kJpeg, kTiff, kNifti, kNrrd, kDicom };
 
 struct WriteOptions {
     int quality = 95;      // JPEG quality, 1 to 100
@@ -29,9 +30,29 @@ KVEL_API FileFormat formatOfFile(const char* path);
 // The format writeImage picks for this name: by extension, case ignored.
 KVEL_API FileFormat formatForName(const char* path);
 
+struct ReadOptions {
+    // The SeriesInstanceUID to read from a DICOM folder; empty: the series
+    // with the most slices (a notice names the others).
+    std::string series;
+};
+
 // A new image (owned by the caller) or null, with the reason in lastError().
+// A folder is read as DICOM: its files and sub-folders, grouped by series.
 KVEL_API Image* readImage(const char* path);
+KVEL_API Image* readImage(const char* path, const ReadOptions& options);
 KVEL_API Image* readImage(const void* bytes, std::size_t size);
+
+struct DicomSeries {
+    std::string uid;          // SeriesInstanceUID
+    std::string description;  // SeriesDescription
+    int slices = 0;           // frames of all its files
+    int width = 0, height = 0;
+};
+
+// Every image series below a folder, the one readImage picks first; empty
+// with the reason in lastError() when it holds none.
+KVEL_API std::vector<DicomSeries> listDicomSeries(const char* folder);
+
 // 0 on success, 1 on failure (reason in lastError()). An image the format
 // cannot hold is refused, never converted. A failed write leaves any
 // previous file of that name as it was.
@@ -56,7 +77,8 @@ struct ImageHeader {
     bool bigEndian = false;
 };
 
-// 0 on success, 1 on failure (reason in lastError()).
-KVEL_API int readHeader(const char* path, ImageHeader& header);
+// 0 on success, 1 on failure (reason in lastError()). The options pick a
+// DICOM folder's series as for readImage.
+KVEL_API int readHeader(const char* path, ImageHeader& header, const ReadOptions& options = ReadOptions());
 
 }  // namespace KVEL

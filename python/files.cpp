@@ -29,13 +29,11 @@ std::string shown(const std::string& name) {
     return py::module_::import("os").attr("fsdecode")(py::bytes(name)).cast<std::string>();
 }
 
+// A folder is read as a DICOM series.
 void checkReadable(const std::string& name) {
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw FileError(errno, shown(name));
-    struct stat info;
-    const bool folder = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
     ::close(fd);
-    if (folder) throw FileError(EISDIR, shown(name));
 }
 
 // The folder must let us create the file; an existing folder of that name
@@ -52,13 +50,13 @@ void checkWritable(const std::string& name) {
 
 }  // namespace
 
-ImagePtr read(const py::object& path) {
+ImagePtr read(const py::object& path, const std::string& series) {
     const std::string name = fileName(path);
     checkReadable(name);
     ImagePtr image;
     {
         py::gil_scoped_release release;
-        image.reset(KVEL::readImage(name.c_str()));
+        image.reset(KVEL::readImage(name.c_str(), KVEL::ReadOptions{series}));
     }
     if (!image) throw LibraryError(shown(name), kvelops::libraryReason("not an image file KVEL can read"));
     image->m_verbose = 0;

@@ -5,7 +5,7 @@
 namespace kvelpy {
 
 // Any file the library reads; kvel.FileError when it cannot be opened.
-ImagePtr read(const py::object& path);
+ImagePtr read(const py::object& path, const std::string& series);
 
 // In the format its extension names; spacing, position and direction, when
 // given, replace the image's in the file.

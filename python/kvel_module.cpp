@@ -95,7 +95,9 @@ whose columns are the x, y and z axes' directions in LPS (identity by default).)
             "channels", [](const KVEL::Image& image) { return image.m_channels; }, "Interleaved channels per voxel.")
         .def("__repr__", &describe);
 
-    m.def("read", &kvelpy::read, py::arg("path"), "The image in the file, in any format KVEL reads.");
+    m.def("read", &kvelpy::read, py::arg("path"), py::arg("series") = "",
+          "The image in the file, in any format KVEL reads; a folder is read as DICOM, its largest series\n"
+          "or the one whose SeriesInstanceUID is series.");
     m.def("read_header", &kvelpy::readHeader, py::arg("path"),
           "What the file holds, as a dict: format, shape and dtype as Image.array would show them, channels,\n"
           "spacing, position, direction (columns: the index axes x, y, z in LPS). data_file, offset and\n"

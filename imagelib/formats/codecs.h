@@ -48,6 +48,11 @@ bool readNiftiFileHeader(const std::string& path, ImageHeader& header);
 // Element type, extents, channels, spacing, position and direction of an
 // image (placed by a full reader's own code, with or without elements).
 void describeImage(const Image& image, ImageHeader& header);
+extern const Codec kDicomCodec;
+
+// A DICOM folder: the series of that UID, or the largest when uid is empty.
+Image* readDicomFolder(const std::string& folder, const std::string& uid);
+std::vector<DicomSeries> listSeriesIn(const std::string& folder);
 
 // Refuses an image a format cannot hold, in one wording for every format:
 // "Error: a PNG file holds WHAT, not a W x H x D x T image of C channels of MET_... (NAME)".

@@ -14,6 +14,7 @@
 #include <cctype>
 #include <cstring>
 #include <new>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,10 @@ namespace KVEL {
 
 namespace {
 
-// Binary signatures first; MetaImage, recognised by its text, last.
-const Codec* const kCodecs[] = {&kPngCodec,  &kJpegCodec, &kTiffCodec,     &kNiftiCodec,
-                                 &kNrrdCodec, &kBmpCodec,  &kMetaImageCodec};
+// Binary signatures first, DICOM's before all (its preamble may hold another
+// format's header); MetaImage, recognised by its text, last.
+const Codec* const kCodecs[] = {&kDicomCodec, &kPngCodec, &kJpegCodec, &kTiffCodec,     &kNiftiCodec,
+                                 &kNrrdCodec,  &kBmpCodec, &kMetaImageCodec};
 
 // Enough for every signature, including a gzip-wrapped NIfTI header.
 constexpr std::size_t kHeadBytes = 4096;
@@ -70,6 +72,11 @@ auto withoutThrowing(const std::string& name, Call call) -> decltype(call()) {
     }
 }
 
+bool isFolder(const char* path) {
+    struct stat info;
+    return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 Image* decodeWith(const Codec& codec, const unsigned char* bytes, std::size_t size, const std::string& name) {
     Image* image = codec.decode(bytes, size, name);
     if (!image && *lastError() == '\0') reportFailure("Error: cannot read " + std::string(codec.name) + " file " + name);
@@ -90,6 +97,7 @@ FileFormat formatOf(const void* bytes, std::size_t size) {
 
 FileFormat formatOfFile(const char* path) {
     if (!path) return FileFormat::kUnknown;
+    if (isFolder(path)) return FileFormat::kDicom;
     long long size = 0;
     std::string why;
     File file = openRegularFile(path, size, why);
@@ -110,7 +118,9 @@ FileFormat formatForName(const char* path) {
     return FileFormat::kUnknown;
 }
 
-Image* readImage(const char* path) {
+Image* readImage(const char* path) { return readImage(path, ReadOptions()); }
+
+Image* readImage(const char* path, const ReadOptions& options) {
     clearLastError();
     if (!path) {
         reportFailure("Error: no image file name given");
@@ -118,6 +128,7 @@ Image* readImage(const char* path) {
     }
     const std::string name(path);
     return withoutThrowing(name, [&]() -> Image* {
+        if (isFolder(path)) return readDicomFolder(name, options.series);
         long long size = 0;
         std::string why;
         File file = openRegularFile(name, size, why);
@@ -151,6 +162,15 @@ Image* readImage(const char* path) {
         file.reset();
         return decodeWith(*codec, bytes.data(), bytes.size(), name);
     });
+}
+
+std::vector<DicomSeries> listDicomSeries(const char* folder) {
+    clearLastError();
+    if (!folder) {
+        reportFailure("Error: no folder name given");
+        return {};
+    }
+    return withoutThrowing(folder, [&] { return listSeriesIn(folder); });
 }
 
 Image* readImage(const void* bytes, std::size_t size) {

@@ -27,7 +27,7 @@ void describeImage(const Image& image, ImageHeader& header) {
     }
 }
 
-int readHeader(const char* path, ImageHeader& header) {
+int readHeader(const char* path, ImageHeader& header, const ReadOptions& options) {
     clearLastError();
     header = ImageHeader();
     if (!path) {
@@ -38,7 +38,7 @@ int readHeader(const char* path, ImageHeader& header) {
     try {
         if (header.format == FileFormat::kMetaImage) return readMetaImageHeader(path, header) ? 0 : 1;
         if (header.format == FileFormat::kNifti) return readNiftiFileHeader(path, header) ? 0 : 1;
-        std::unique_ptr<Image> image(readImage(path));
+        std::unique_ptr<Image> image(readImage(path, options));
         if (!image) return 1;
         describeImage(*image, header);
         return 0;

@@ -28,9 +28,10 @@ Image.__module__ = __name__
 del _name
 
 
-def _rebuild_image(array, spacing, position, channels):
-    return Image.from_array(array, spacing, position, channels=channels)
+def _rebuild_image(array, spacing, position, channels, direction):
+    return Image.from_array(array, spacing, position, channels=channels, direction=direction)
 
 
 # An image travels to another process as its elements and geometry.
-copyreg.pickle(Image, lambda image: (_rebuild_image, (image.array, image.spacing, image.position, image.channels)))
+copyreg.pickle(Image, lambda image: (_rebuild_image, (image.array, image.spacing, image.position, image.channels,
+                                                     image.direction)))

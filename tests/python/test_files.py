@@ -55,7 +55,6 @@ def test_paths_may_be_str_bytes_or_pathlike(tmp_path):
 
 @pytest.mark.parametrize("setup, error", [
     (lambda d: d / "missing.mha", errno.ENOENT),
-    (lambda d: d, errno.EISDIR),
     (lambda d: d / "no" / "such.mha", errno.ENOENT),
 ])
 def test_unopenable_files_raise_file_error(tmp_path, setup, error):
@@ -124,3 +123,22 @@ def test_names_of_no_format_are_a_value_error(tmp_path):
     with pytest.raises(ValueError, match="format"):
         kvel.write(tmp_path / "a.xyz", np.zeros((2, 2), np.uint8))
     assert list(tmp_path.iterdir()) == []
+
+
+def test_a_folder_is_read_as_dicom_series_and_series_picks_one(tmp_path):
+    fixtures = os.path.join(os.path.dirname(__file__), "..", "imagelib", "dicom_fixtures.py")
+    pydicom = pytest.importorskip("pydicom")
+    spec = __import__("importlib.util").util.spec_from_file_location("dicom_fixtures", fixtures)
+    dicom = __import__("importlib.util").util.module_from_spec(spec)
+    spec.loader.exec_module(dicom)
+    with pytest.raises(kvel.Error, match="holds no DICOM images"):
+        kvel.read(tmp_path)
+    large = dicom.series(str(tmp_path), 4, dicom.AXIAL)
+    small = dicom.series(str(tmp_path), 2, dicom.SAGITTAL, shape=(6, 5))
+    assert kvel.read(tmp_path).array.shape == (4, 20, 24)
+    picked = kvel.read(tmp_path, series=small)
+    assert picked.array.shape == (2, 6, 5)
+    normal = np.cross(dicom.SAGITTAL[:3], dicom.SAGITTAL[3:])
+    first = min(dicom.files(str(tmp_path), small), key=lambda p: np.dot(pydicom.dcmread(p).ImagePositionPatient, normal))
+    assert same_bits(picked.array[0], pydicom.dcmread(first).pixel_array)
+    assert large != small

@@ -5,24 +5,32 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 
 #include "operations/pictures.h"
 #include "failure.h"
 
 void checkImageFileName(const std::string& path) {
     if (KVEL::formatForName(path.c_str()) == KVEL::FileFormat::kUnknown) {
-        throw Failure(path + ": unknown file type (the name must end in .png, .jpg, .jpeg, .tif, .tiff, .nii, .nii.gz, .bmp, .mhd or .mha)", true);
+        throw Failure(path + ": unknown file type (the name must end in .png, .jpg, .jpeg, .tif, .tiff, .nii, .nii.gz, .nrrd, .bmp, .mhd or .mha)", true);
     }
 }
 
-std::unique_ptr<KVEL::Image> readImage(const std::string& path) {
+std::unique_ptr<KVEL::Image> readImage(const std::string& path, const std::string& series) {
     if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
         std::fclose(file);
     } else {
         throw Failure(path + ": " + std::strerror(errno));
     }
-    std::unique_ptr<KVEL::Image> image(KVEL::readImage(path.c_str()));
+    std::unique_ptr<KVEL::Image> image(KVEL::readImage(path.c_str(), KVEL::ReadOptions{series}));
     if (!image) throw Failure(path + ": " + kvelops::libraryReason("not an image file this tool can read"));
+    if (series.empty() && KVEL::formatOfFile(path.c_str()) == KVEL::FileFormat::kDicom) {
+        const std::size_t count = KVEL::listDicomSeries(path.c_str()).size();
+        if (count > 1) {
+            std::cerr << "kvel: " << path << " holds " << count << " series; read the largest (kvel info " << path
+                      << " lists them, --series UID picks one)\n";
+        }
+    }
     image->m_verbose = 0;
     image->computeRange();
     return image;

@@ -12,7 +12,9 @@
 void checkImageFileName(const std::string& path);
 
 // The image with its range and channel windows computed, progress messages off.
-std::unique_ptr<KVEL::Image> readImage(const std::string& path);
+// A DICOM folder gives the series of that UID, or its largest (standard
+// error then names how many others there are).
+std::unique_ptr<KVEL::Image> readImage(const std::string& path, const std::string& series = "");
 
 // The name of the format a file's first bytes show.
 std::string imageFormatName(const std::string& path);

@@ -1,5 +1,6 @@
 #include "info.h"
 
+#include <kvel/image_file.h>
 #include <kvel/space.h>
 
 #include <algorithm>
@@ -61,5 +62,15 @@ void printInfo(std::ostream& out, const std::string& name, const KVEL::ImageHead
     }
     for (int c = 0; c < image->m_channels; ++c) {
         out << "  channel " << c << ":    min " << low[c] << ", max " << high[c] << "\n";
+    }
+}
+
+void printSeries(std::ostream& out, const std::string& path) {
+    const std::vector<KVEL::DicomSeries> series = KVEL::listDicomSeries(path.c_str());
+    if (series.empty()) return;
+    out << "  series:       " << series.size() << " (UID, description, slices, size)\n";
+    for (const KVEL::DicomSeries& s : series) {
+        out << "    " << s.uid << "  \"" << s.description << "\"  " << s.slices << "  " << s.width << " x " << s.height
+            << "\n";
     }
 }

@@ -2,6 +2,7 @@
 // standard error naming the file and the reason; status 2 for usage errors.
 
 #include <kvel/errors.h>
+#include <kvel/image_file.h>
 
 #include <algorithm>
 #include <climits>
@@ -35,9 +36,11 @@ void printUsage(std::ostream& out) {
            "(.jpeg), .tif (.tiff), .nii (.nii.gz), .bmp, .mhd (with its .raw) or .mha. A\n"
            ".bmp or .jpg output holds 8-bit channels, a .png output 8 or 16-bit ones; other\n"
            "element types are mapped through their value range.\n"
+           "IN may be a DICOM file or a folder of DICOM series: --series UID picks one\n"
+           "(the largest by default; kvel info FOLDER lists them all).\n"
            "\n";
-    listLine(out, "info [--header] FILE...", "element type, extents, channels, geometry, where raw elements lie, range");
-    listLine(out, "convert IN OUT", "read IN, write OUT");
+    listLine(out, "info [--header] [--series UID] FILE...", "element type, extents, channels, geometry, where raw elements lie, range");
+    listLine(out, "convert [--series UID] IN OUT", "read IN, write OUT");
     listLine(out, "register FIXED MOVING OUT [--transform T.tfm] [--metric ms|ncc|mi] [--affine] [--mask M] [--levels N] [--check CHECK.png]",
              "align MOVING to FIXED; writes MOVING on FIXED's grid");
     for (const kvelops::Operation& op : kvelops::operations()) listLine(out, kvelops::toolUsage(op), op.summary);
@@ -45,22 +48,34 @@ void printUsage(std::ostream& out) {
 
 // Each file's header; its channels' ranges too unless --header is given or
 // it holds more elements than an image can (a raw volume to be mapped in parts).
+// Takes "--series UID" out of the arguments.
+std::string takeSeries(std::vector<std::string>& args) {
+    const auto at = std::find(args.begin(), args.end(), "--series");
+    if (at == args.end()) return "";
+    if (at + 1 == args.end()) throw Failure("--series needs a SeriesInstanceUID", true);
+    const std::string uid = *(at + 1);
+    args.erase(at, at + 2);
+    return uid;
+}
+
 int info(std::vector<std::string> files) {
+    const std::string series = takeSeries(files);
     const auto headerOnly = std::find(files.begin(), files.end(), "--header");
     const bool rangesWanted = headerOnly == files.end();
     if (!rangesWanted) files.erase(headerOnly);
     if (files.empty()) throw Failure("info needs at least one FILE", true);
     for (std::size_t i = 0; i < files.size(); ++i) {
         KVEL::ImageHeader header;
-        if (KVEL::readHeader(files[i].c_str(), header) != 0) {
+        if (KVEL::readHeader(files[i].c_str(), header, KVEL::ReadOptions{series}) != 0) {
             throw Failure(files[i] + ": " + kvelops::libraryReason("not an image file KVEL can read"));
         }
         long long elements = header.channels;
         for (int extent : header.dim) elements *= extent;
         std::unique_ptr<KVEL::Image> image;
-        if (rangesWanted && elements <= INT_MAX) image = readImage(files[i]);
+        if (rangesWanted && elements <= INT_MAX) image = readImage(files[i], series);
         if (i > 0) std::cout << "\n";
         printInfo(std::cout, files[i], header, image.get());
+        if (header.format == KVEL::FileFormat::kDicom) printSeries(std::cout, files[i]);
     }
     return 0;
 }
@@ -70,9 +85,10 @@ int convert(const std::vector<std::string>& args) {
         std::cout << "usage: kvel convert IN OUT\nread IN, write OUT in the format of its extension\n";
         return 0;
     }
+    const std::string series = takeSeries(args);
     if (args.size() != 2) throw Failure("convert takes 2 arguments, not " + std::to_string(args.size()), true);
     checkImageFileName(args[1]);
-    writeImage(*readImage(args[0]), args[1]);
+    writeImage(*readImage(args[0], series), args[1]);
     return 0;
 }
 

@@ -1,0 +1,17 @@
+#pragma once
+
+// A walk over a DICOM file's elements up to its pixel data, before GDCM sees
+// it: Debian's GDCM asserts (and so aborts the process) on some damaged
+// files, such as an element whose length runs past the end of the file.
+
+#include "imagelib/detail/byte_source.h"
+
+#include <string>
+
+namespace KVEL {
+
+// Whether every element up to the pixel data (and the pixel data's own
+// length or fragments) lies within the bytes; the reason otherwise.
+bool checkDicomStructure(ByteSource& in, std::string& why);
+
+}  // namespace KVEL

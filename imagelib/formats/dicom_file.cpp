@@ -1,0 +1,430 @@
+// DICOM through GDCM: a single file (any frames), from a file or from memory,
+// and a folder holding one or more series. Headers are read first; pixels
+// only of the series that is read. Slices are stacked along their normal
+// (dicom_stack), values rescaled into the smallest type that holds them.
+#include "imagelib/formats/codecs.h"
+
+#include "imagelib/detail/dicom_header.h"
+#include "imagelib/detail/element_types.h"
+#include "imagelib/detail/messages.h"
+#include "imagelib/detail/thread_pool.h"
+
+#include <kvel/space.h>
+
+#include <gdcmImageReader.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <new>
+#include <streambuf>
+
+namespace KVEL {
+
+namespace {
+
+const char* const kExtensions[] = {nullptr};
+
+// Compressed frames may not claim more bytes than this many per byte of file:
+// far above what any codec packs real pictures into.
+constexpr long long kMaxCompression = 1 << 16;
+
+// A read-only stream over bytes in memory, with the seeking GDCM needs.
+class MemoryBuffer : public std::streambuf {
+public:
+    MemoryBuffer(const unsigned char* bytes, std::size_t size) {
+        char* p = const_cast<char*>(reinterpret_cast<const char*>(bytes));
+        setg(p, p, p + size);
+    }
+
+protected:
+    pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override {
+        const off_type base = dir == std::ios_base::beg ? 0 : dir == std::ios_base::cur ? gptr() - eback() : egptr() - eback();
+        if (off < -base || off > (egptr() - eback()) - base) return pos_type(off_type(-1));
+        setg(eback(), eback() + base + off, egptr());
+        return pos_type(base + off);
+    }
+    pos_type seekpos(pos_type pos, std::ios_base::openmode mode) override {
+        return seekoff(off_type(pos), std::ios_base::beg, mode);
+    }
+};
+
+// Where the bytes of a single DICOM file come from: a path, or memory.
+struct Source {
+    const DicomHeader* header;
+    const unsigned char* bytes = nullptr;
+    std::size_t size = 0;
+};
+
+Image* refuse(const std::string& why) {
+    reportFailure("Error: " + why);
+    return nullptr;
+}
+
+int storedType(int bits, bool isSigned) {
+    switch (bits) {
+        case 8: return isSigned ? kGlByte : kGlUnsignedByte;
+        case 16: return isSigned ? kGlShort : kGlUnsignedShort;
+        case 32: return isSigned ? kGlInt : kGlUnsignedInt;
+        default: return 0;
+    }
+}
+
+template <class F>
+void withStoredType(int glType, F&& f) {
+    switch (glType) {
+        case kGlByte: f(static_cast<std::int8_t*>(nullptr)); break;
+        case kGlUnsignedByte: f(static_cast<std::uint8_t*>(nullptr)); break;
+        case kGlShort: f(static_cast<std::int16_t*>(nullptr)); break;
+        case kGlUnsignedShort: f(static_cast<std::uint16_t*>(nullptr)); break;
+        case kGlInt: f(static_cast<std::int32_t*>(nullptr)); break;
+        default: f(static_cast<std::uint32_t*>(nullptr)); break;
+    }
+}
+
+// Keeps the stored bits of each sample (sign-extended) and returns the range.
+template <class S>
+void keepStoredBits(S* data, std::size_t n, int bitsStored, bool isSigned, double& low, double& high) {
+    using U = std::make_unsigned_t<S>;
+    constexpr int kBits = 8 * sizeof(S);
+    const bool masked = bitsStored > 0 && bitsStored < kBits;
+    const U mask = masked ? static_cast<U>((U(1) << bitsStored) - 1) : static_cast<U>(~U(0));
+    const U sign = masked ? static_cast<U>(U(1) << (bitsStored - 1)) : 0;
+    S lo = std::numeric_limits<S>::max(), hi = std::numeric_limits<S>::lowest();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (masked) {
+            U u = static_cast<U>(static_cast<U>(data[i]) & mask);
+            if (isSigned && (u & sign)) u = static_cast<U>(u | ~mask);
+            data[i] = static_cast<S>(u);
+        }
+        lo = std::min(lo, data[i]);
+        hi = std::max(hi, data[i]);
+    }
+    low = n ? lo : 0;
+    high = n ? hi : 0;
+}
+
+// One file's frames, decoded by GDCM into out (rows x columns x samples x
+// frames samples of bitsAllocated bits, channels interleaved).
+bool decodeFile(const Source& source, unsigned char* out, std::size_t bytes, std::string& why) {
+    const DicomHeader& h = *source.header;
+    const std::string& name = h.path;
+    // GDCM fills what a short pixel data element lacks without a word: the
+    // file's size after the header must hold the pixels.
+    const long long after = h.fileBytes - h.pixelOffset;
+    const long long stored = h.halfChroma ? static_cast<long long>(bytes) * 2 / 3 : static_cast<long long>(bytes);
+    const long long most = h.compressed ? after * kMaxCompression : after;
+    if (stored > most) {
+        why = name + "'s pixel data cannot hold the " + std::to_string(bytes) + " bytes of rows x columns x frames: " +
+              std::to_string(std::max(after, 0LL)) + " bytes of the file follow its header";
+        return false;
+    }
+    try {
+        gdcm::ImageReader reader;
+        MemoryBuffer buffer(source.bytes, source.size);
+        std::istream in(&buffer);
+        if (source.bytes) {
+            reader.SetStream(in);
+        } else {
+            reader.SetFileName(name.c_str());
+        }
+        if (!reader.Read()) {
+            why = name + " holds pixel data GDCM cannot decode";
+            return false;
+        }
+        const gdcm::Image& image = reader.GetImage();
+        const gdcm::PixelFormat& format = image.GetPixelFormat();
+        const unsigned frames = image.GetNumberOfDimensions() == 3 ? image.GetDimension(2) : 1;
+        if (static_cast<int>(image.GetColumns()) != h.columns || static_cast<int>(image.GetRows()) != h.rows ||
+            static_cast<int>(frames) != h.frames || format.GetSamplesPerPixel() != h.samples ||
+            format.GetBitsAllocated() != h.bitsAllocated) {
+            why = name + "'s pixel data do not match its header";
+            return false;
+        }
+        if (image.GetBufferLength() != bytes) {
+            why = name + "'s pixel data hold " + std::to_string(image.GetBufferLength()) + " bytes, not the " +
+                  std::to_string(bytes) + " of rows x columns x frames";
+            return false;
+        }
+        if (!image.GetBuffer(reinterpret_cast<char*>(out))) {
+            why = name + "'s pixel data are damaged or shorter than rows x columns x frames";
+            return false;
+        }
+        if (h.samples == 3 && image.GetPlanarConfiguration() == 1) {
+            // Colour planes one after the other: interleave them, frame by frame.
+            const std::size_t plane = static_cast<std::size_t>(h.rows) * h.columns;
+            std::vector<unsigned char> frame(plane * 3);
+            for (int f = 0; f < h.frames; ++f) {
+                unsigned char* p = out + f * plane * 3;
+                std::memcpy(frame.data(), p, frame.size());
+                for (std::size_t i = 0; i < plane; ++i) {
+                    for (int c = 0; c < 3; ++c) p[i * 3 + c] = frame[c * plane + i];
+                }
+            }
+        }
+        return true;
+    } catch (const std::exception& e) {
+        why = name + " is a damaged DICOM file (" + e.what() + ")";
+        return false;
+    }
+}
+
+std::string sizeText(const DicomHeader& h) {
+    return std::to_string(h.columns) + " x " + std::to_string(h.rows) + " pixels of " + std::to_string(h.samples) +
+           " sample" + (h.samples == 1 ? "" : "s") + " of " + std::to_string(h.bitsAllocated) + " bits" +
+           (h.isSigned ? " signed" : "");
+}
+
+// The smallest integer type, no narrower than the stored one, that holds
+// [low, high]; float when none does.
+int valueType(int stored, double low, double high) {
+    struct Range {
+        int glType;
+        int bytes;
+        double low, high;
+    };
+    static const Range kRanges[] = {{kGlUnsignedByte, 1, 0, 255},         {kGlByte, 1, -128, 127},
+                                    {kGlUnsignedShort, 2, 0, 65535},      {kGlShort, 2, -32768, 32767},
+                                    {kGlUnsignedInt, 4, 0, 4294967295.0}, {kGlInt, 4, -2147483648.0, 2147483647.0}};
+    const int storedBytes = stored == kGlByte || stored == kGlUnsignedByte ? 1 : stored == kGlShort || stored == kGlUnsignedShort ? 2 : 4;
+    for (const Range& r : kRanges) {
+        if (r.bytes >= storedBytes && low >= r.low && high <= r.high) return r.glType;
+    }
+    return kGlFloat;
+}
+
+bool isWhole(double v) { return std::floor(v) == v && std::fabs(v) < 2147483648.0; }
+
+// The frames of these files (one series) as one volume.
+Image* readStack(const std::vector<Source>& sources, const std::string& name) {
+    const DicomHeader& first = *sources[0].header;
+    std::vector<FramePlacement> placements;
+    std::vector<double> slopes, intercepts;
+    for (const Source& s : sources) {
+        const DicomHeader& h = *s.header;
+        if (h.rows != first.rows || h.columns != first.columns) {
+            return refuse(name + " holds slices of different sizes: " + sizeText(first) + " in " + first.path + ", " +
+                          sizeText(h) + " in " + h.path);
+        }
+        if (h.samples != first.samples || h.bitsAllocated != first.bitsAllocated || h.bitsStored != first.bitsStored ||
+            h.isSigned != first.isSigned) {
+            return refuse(name + " holds slices of different pixel formats: " + sizeText(first) + " in " + first.path +
+                          ", " + sizeText(h) + " in " + h.path);
+        }
+        placements.insert(placements.end(), h.placements.begin(), h.placements.end());
+        slopes.insert(slopes.end(), h.slopes.begin(), h.slopes.end());
+        intercepts.insert(intercepts.end(), h.intercepts.begin(), h.intercepts.end());
+    }
+    const int stored = storedType(first.bitsAllocated, first.isSigned);
+    if (!stored || (first.samples != 1 && !(first.samples == 3 && first.bitsAllocated == 8))) {
+        return refuse(name + " holds " + sizeText(first) + ", which this library does not read");
+    }
+    const long long frameSamples = static_cast<long long>(first.rows) * first.columns * first.samples;
+    const long long depth = static_cast<long long>(placements.size());
+    if (frameSamples * depth > INT_MAX) return refuse(name + " holds more than 2^31 - 1 samples");
+    Stack stack;
+    std::string why;
+    if (!stackFrames(placements, first.sliceSpacing, stack, why)) return refuse(name + " is not read: " + why);
+    // Where each stored frame goes along z.
+    std::vector<std::size_t> slot(placements.size());
+    for (std::size_t z = 0; z < stack.order.size(); ++z) slot[stack.order[z]] = z;
+
+    const std::size_t sampleBytes = static_cast<std::size_t>(first.bitsAllocated / 8);
+    const std::size_t frameBytes = static_cast<std::size_t>(frameSamples) * sampleBytes;
+    bool rescaled = false;
+    for (std::size_t i = 0; i < slopes.size(); ++i) rescaled = rescaled || slopes[i] != 1 || intercepts[i] != 0;
+    rescaled = rescaled && first.samples == 1;
+    std::unique_ptr<Image> image;
+    std::unique_ptr<unsigned char[]> storedValues;
+    unsigned char* volume = nullptr;
+    if (!rescaled) {
+        image.reset(createImage(stored));
+        image->init(first.columns, first.rows, static_cast<int>(depth), 1, first.samples);
+        withTypedImage(image.get(), [&](auto& typed) { volume = reinterpret_cast<unsigned char*>(typed.m_data); });
+    } else {
+        // Every byte is decoded into: no zeroing first.
+        storedValues.reset(new (std::nothrow) unsigned char[frameBytes * depth]);
+        volume = storedValues.get();
+    }
+    if (!volume) return refuse("no memory for the image of " + name);
+    // Files decode side by side, each into its own slots; the first failure
+    // in file order is the one reported, whatever the thread count.
+    std::vector<std::size_t> firstFrame(sources.size() + 1, 0);
+    for (std::size_t i = 0; i < sources.size(); ++i) firstFrame[i + 1] = firstFrame[i] + sources[i].header->frames;
+    std::vector<std::string> failures(sources.size());
+    RowParts(static_cast<long long>(sources.size()), frameSamples).forEachRange([&](long long begin, long long end) {
+        std::vector<unsigned char> scratch;
+        for (long long i = begin; i < end; ++i) {
+            const DicomHeader& h = *sources[i].header;
+            const std::size_t bytes = frameBytes * h.frames;
+            const bool direct = h.frames == 1;
+            if (!direct) scratch.resize(bytes);
+            unsigned char* out = direct ? volume + slot[firstFrame[i]] * frameBytes : scratch.data();
+            if (!decodeFile(sources[i], out, bytes, failures[i])) return;
+            for (int f = 0; !direct && f < h.frames; ++f) {
+                std::memcpy(volume + slot[firstFrame[i] + f] * frameBytes, scratch.data() + f * frameBytes, frameBytes);
+            }
+        }
+    });
+    for (const std::string& failure : failures) {
+        if (!failure.empty()) return refuse(failure);
+    }
+    // Stored bits only, and each frame's range, in z order.
+    std::vector<double> low(depth), high(depth);
+    const RowParts frames(depth, frameSamples);
+    withStoredType(stored, [&](auto* type) {
+        using S = std::remove_pointer_t<decltype(type)>;
+        frames.forEachRange([&](long long begin, long long end) {
+            for (long long z = begin; z < end; ++z) {
+                keepStoredBits(reinterpret_cast<S*>(volume) + z * frameSamples, static_cast<std::size_t>(frameSamples),
+                               first.bitsStored, first.isSigned, low[z], high[z]);
+            }
+        });
+    });
+    if (rescaled) {
+        std::vector<double> slope(depth), intercept(depth);
+        bool whole = true;
+        double lo = INFINITY, hi = -INFINITY;
+        for (long long z = 0; z < depth; ++z) {
+            slope[z] = slopes[stack.order[z]];
+            intercept[z] = intercepts[stack.order[z]];
+            whole = whole && isWhole(slope[z]) && isWhole(intercept[z]);
+            const double a = low[z] * slope[z] + intercept[z], b = high[z] * slope[z] + intercept[z];
+            lo = std::min({lo, a, b});
+            hi = std::max({hi, a, b});
+        }
+        image.reset(createImage(whole ? valueType(stored, lo, hi) : kGlFloat));
+        image->init(first.columns, first.rows, static_cast<int>(depth), 1, 1);
+        bool filled = false;
+        withTypedImage(image.get(), [&](auto& out) {
+            using T = std::remove_reference_t<decltype(*out.m_data)>;
+            if (!out.m_data) return;
+            withStoredType(stored, [&](auto* type) {
+                using S = std::remove_pointer_t<decltype(type)>;
+                const S* in = reinterpret_cast<const S*>(volume);
+                frames.forEachRange([&](long long begin, long long end) {
+                    for (long long z = begin; z < end; ++z) {
+                        const double m = slope[z], c = intercept[z];
+                        T* o = out.m_data + z * frameSamples;
+                        const S* i = in + z * frameSamples;
+                        for (long long k = 0; k < frameSamples; ++k) o[k] = static_cast<T>(i[k] * m + c);
+                    }
+                });
+            });
+            filled = true;
+        });
+        if (!filled) return refuse("no memory for the image of " + name);
+    }
+    image->setSpacing(static_cast<float>(first.spacingX), static_cast<float>(first.spacingY),
+                      static_cast<float>(stack.spacing), 1);
+    for (int i = 0; i < 3; ++i) image->m_position[i] = static_cast<float>(stack.origin[i]);
+    setDirection(*image, stack.direction);
+    image->computeRange();
+    return image.release();
+}
+
+Image* readOne(const Source& source) {
+    const DicomHeader& h = *source.header;
+    if (!h.isImage) return refuse(h.path + " is a DICOM " + h.sopClass + ", not an image");
+    return readStack({source}, h.path);
+}
+
+Image* decode(const unsigned char* bytes, std::size_t size, const std::string& name) {
+    MemoryBuffer buffer(bytes, size);
+    std::istream in(&buffer);
+    DicomHeader header;
+    std::string why;
+    if (!readDicomHeader(in, bytes, size, name, header, why)) return refuse(why);
+    return readOne(Source{&header, bytes, size});
+}
+
+Image* readFile(const std::string& path) {
+    DicomHeader header;
+    std::string why;
+    if (!readDicomHeader(path, header, why)) return refuse(why);
+    return readOne(Source{&header});
+}
+
+bool recognise(const unsigned char* bytes, std::size_t size) { return looksLikeDicom(bytes, size); }
+
+// A folder's image files by series, the largest first.
+struct Series {
+    DicomSeries summary;
+    std::vector<const DicomHeader*> files;
+};
+
+bool seriesOf(const std::string& folder, std::vector<DicomHeader>& headers, std::vector<Series>& series) {
+    int skipped = 0;
+    std::string why;
+    if (!scanDicomFolder(folder, headers, skipped, why)) {
+        reportFailure("Error: " + why);
+        return false;
+    }
+    std::map<std::string, Series> byUid;
+    std::map<std::string, int> others;
+    for (const DicomHeader& h : headers) {
+        if (!h.isImage) {
+            ++others[h.sopClass];
+            continue;
+        }
+        Series& s = byUid[h.seriesUid];
+        if (s.files.empty()) s.summary = DicomSeries{h.seriesUid, h.description, 0, h.columns, h.rows};
+        s.summary.slices += h.frames;
+        s.files.push_back(&h);
+    }
+    for (auto& entry : byUid) series.push_back(std::move(entry.second));
+    std::stable_sort(series.begin(), series.end(), [](const Series& a, const Series& b) {
+        return a.summary.slices > b.summary.slices;
+    });
+    if (series.empty()) {
+        std::string what;
+        for (const auto& o : others) what += (what.empty() ? "" : ", ") + o.first + " (" + std::to_string(o.second) + ")";
+        reportFailure("Error: " + folder + " holds no DICOM images" + (what.empty() ? "" : ", only " + what) +
+                      (skipped ? "; " + std::to_string(skipped) + " files could not be read" : ""));
+        return false;
+    }
+    return true;
+}
+
+std::string describe(const DicomSeries& s) {
+    return s.uid + " (" + (s.description.empty() ? "" : "\"" + s.description + "\", ") + std::to_string(s.slices) +
+           " slices of " + std::to_string(s.width) + " x " + std::to_string(s.height) + ")";
+}
+
+}  // namespace
+
+std::vector<DicomSeries> listSeriesIn(const std::string& folder) {
+    std::vector<DicomHeader> headers;
+    std::vector<Series> series;
+    std::vector<DicomSeries> out;
+    if (!seriesOf(folder, headers, series)) return out;
+    for (const Series& s : series) out.push_back(s.summary);
+    return out;
+}
+
+Image* readDicomFolder(const std::string& folder, const std::string& uid) {
+    std::vector<DicomHeader> headers;
+    std::vector<Series> series;
+    if (!seriesOf(folder, headers, series)) return nullptr;
+    std::size_t pick = 0;
+    if (!uid.empty()) {
+        while (pick < series.size() && series[pick].summary.uid != uid) ++pick;
+        if (pick == series.size()) return refuse(folder + " holds no series " + uid);
+    } else if (series.size() > 1) {
+        std::string rest;
+        for (std::size_t i = 1; i < series.size(); ++i) rest += (i > 1 ? ", " : "") + describe(series[i].summary);
+        reportNotice("Notice: " + folder + " holds " + std::to_string(series.size()) + " series; read the largest, " +
+                     describe(series[0].summary) + "; the others: " + rest);
+    }
+    std::vector<Source> sources;
+    for (const DicomHeader* h : series[pick].files) sources.push_back(Source{h});
+    return readStack(sources, folder);
+}
+
+const Codec kDicomCodec = {FileFormat::kDicom, "DICOM", kExtensions, recognise, decode, readFile, nullptr, nullptr};
+
+}  // namespace KVEL
