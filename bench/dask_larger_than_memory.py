@@ -53,8 +53,9 @@ def run(memory_limit, folder, shape=None, timeout=3600):
     cluster = LocalCluster(n_workers=WORKERS, threads_per_worker=1, processes=True, host="127.0.0.1",
                            memory_limit=memory_limit, dashboard_address=None)
     with cluster, Client(cluster, timeout=timeout) as client:
-        write_volume(source, shape)
+        # A slab is a sixteenth of a worker's memory: a task holds a few of them at once.
         slab = max(1, min(shape[0], memory_limit // (16 * shape[1] * shape[2] * 4)))
+        write_volume(source, shape, slab)
         start = time.perf_counter()
         volume = kvel.dask.from_file(source, chunks=(slab,) + shape[1:])
         kvel.dask.to_file(kvel.dask.filter(volume, KERNEL), target, spacing=volume.header["spacing"])

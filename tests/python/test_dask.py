@@ -148,7 +148,8 @@ def test_to_file_writes_what_the_library_and_nibabel_read(tmp_path, cluster):
         kd.to_file(array, tmp_path / "o.nii", spacing=(0.5, 1, 2), position=(3, 4, 5))
     nifti = nibabel.load(tmp_path / "o.nii")
     assert same_bits(np.asarray(nifti.dataobj).T, values)
-    assert np.allclose(nifti.affine, [[0.5, 0, 0, 3], [0, 1, 0, 4], [0, 0, 2, 5], [0, 0, 0, 1]])
+    # Our LPS placement is RAS to nibabel: x and y change sign.
+    assert np.allclose(nifti.affine, [[-0.5, 0, 0, -3], [0, -1, 0, -4], [0, 0, 2, 5], [0, 0, 0, 1]])
     assert same_bits(kvel.read(tmp_path / "o.nii").array, values)
     # A single slice as a volume: the header names the axes the library names.
     kd.to_file(array[:1], tmp_path / "s.mhd")

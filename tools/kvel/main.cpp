@@ -80,9 +80,9 @@ int info(std::vector<std::string> files) {
     return 0;
 }
 
-int convert(const std::vector<std::string>& args) {
+int convert(std::vector<std::string> args) {
     if (std::find(args.begin(), args.end(), "--help") != args.end()) {
-        std::cout << "usage: kvel convert IN OUT\nread IN, write OUT in the format of its extension\n";
+        std::cout << "usage: kvel convert [--series UID] IN OUT\nread IN, write OUT in the format of its extension\n";
         return 0;
     }
     const std::string series = takeSeries(args);
