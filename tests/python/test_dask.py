@@ -171,6 +171,8 @@ def test_a_failed_write_leaves_the_previous_file(tmp_path):
     assert {p.name: p.read_bytes() for p in tmp_path.iterdir()} == before
 
 
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer's shadow memory counts against the workers' memory limit")
 def test_a_volume_beyond_the_workers_memory_limit_filters_file_to_file(tmp_path):
     # The documented benchmark at a size the suite can spare: the same checks, slab by slab.
     limit = 256 << 20
