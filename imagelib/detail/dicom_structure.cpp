@@ -102,6 +102,9 @@ struct Walker {
             } else if (!u32(length, bigHere)) {
                 return fail("the file ends inside an element");
             }
+            if (meta && (length == kUndefined || std::strcmp(vr, "SQ") == 0)) {
+                return fail("the meta group holds a sequence or a value of undefined length");  // GDCM asserts
+            }
             if (top && group == 0x7fe0 && element == 0x0010) {
                 if (length == kUndefined) return items(end, bigHere, true, depth);
                 return length <= end - in.position() || fail("the pixel data run past the end of the file");
@@ -124,7 +127,7 @@ struct Walker {
             }
             if (!in.seek(in.position() + length)) return false;
         }
-        return true;
+        return settled || fail("the file ends in its meta group");  // GDCM asserts
     }
 
     bool definedItems(long long end, bool big, int depth) {

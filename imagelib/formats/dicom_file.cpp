@@ -11,7 +11,7 @@
 
 #include <kvel/space.h>
 
-#include <gdcmImageReader.h>
+#include <gdcmPixmapReader.h>
 
 #include <algorithm>
 #include <climits>
@@ -124,7 +124,10 @@ bool decodeFile(const Source& source, unsigned char* out, std::size_t bytes, std
         return false;
     }
     try {
-        gdcm::ImageReader reader;
+        // A pixmap reader, not an image reader: the slices are placed here
+        // (dicom_stack), and GDCM's own spacing from the functional groups
+        // asserts on some damaged ones.
+        gdcm::PixmapReader reader;
         MemoryBuffer buffer(source.bytes, source.size);
         std::istream in(&buffer);
         if (source.bytes) {
@@ -136,7 +139,7 @@ bool decodeFile(const Source& source, unsigned char* out, std::size_t bytes, std
             why = name + " holds pixel data GDCM cannot decode";
             return false;
         }
-        const gdcm::Image& image = reader.GetImage();
+        const gdcm::Pixmap& image = reader.GetPixmap();
         const gdcm::PixelFormat& format = image.GetPixelFormat();
         const unsigned frames = image.GetNumberOfDimensions() == 3 ? image.GetDimension(2) : 1;
         if (static_cast<int>(image.GetColumns()) != h.columns || static_cast<int>(image.GetRows()) != h.rows ||
