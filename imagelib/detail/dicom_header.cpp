@@ -264,7 +264,7 @@ bool readDicomHeader(const std::string& path, DicomHeader& header, std::string& 
     long long size = 0;
     File file = openRegularFile(path, size, why);
     ByteSource bytes(file.get(), size);
-    if (!file || !checkDicomStructure(bytes, why)) {
+    if (!file || !checkDicomStructure(bytes, header.dataEnd, why)) {
         why = path + " is a damaged DICOM file: " + why;
         return false;
     }
@@ -281,7 +281,7 @@ bool readDicomHeader(std::istream& in, const unsigned char* bytes, std::size_t s
     header.path = name;
     header.fileBytes = static_cast<long long>(size);
     ByteSource source(bytes, size);
-    if (!checkDicomStructure(source, why)) {
+    if (!checkDicomStructure(source, header.dataEnd, why)) {
         why = name + " is a damaged DICOM file: " + why;
         return false;
     }

@@ -17,6 +17,7 @@ struct Walker {
     bool bigEndian;
     std::string& why;
     std::string syntax;  // the transfer syntax UID met in the meta group
+    long long dataEnd;   // where the pixel data end
 
     bool fail(const std::string& reason) {
         why = reason + " at byte " + std::to_string(in.position());
@@ -106,7 +107,12 @@ struct Walker {
                 return fail("the meta group holds a sequence or a value of undefined length");  // GDCM asserts
             }
             if (top && group == 0x7fe0 && element == 0x0010) {
-                if (length == kUndefined) return items(end, bigHere, true, depth);
+                if (length == kUndefined) {
+                    if (!items(end, bigHere, true, depth)) return false;
+                    dataEnd = in.position();
+                    return true;
+                }
+                dataEnd = in.position() + length;
                 return length <= end - in.position() || fail("the pixel data run past the end of the file");
             }
             if (length == kUndefined) {
@@ -147,14 +153,16 @@ struct Walker {
 
 }  // namespace
 
-bool checkDicomStructure(ByteSource& in, std::string& why) {
+bool checkDicomStructure(ByteSource& in, long long& dataEnd, std::string& why) {
     unsigned char head[132];
     const bool preamble = in.read(head, sizeof head) && std::memcmp(head + 128, "DICM", 4) == 0;
     if (!in.seek(preamble ? 132 : 0)) return false;
     // Without a meta group: explicit when the first element shows two VR letters.
     const bool letters = !preamble && in.size() >= 6 && head[4] >= 'A' && head[4] <= 'Z' && head[5] >= 'A' && head[5] <= 'Z';
-    Walker walker{in, preamble || letters, false, why, ""};
-    return walker.elements(in.size(), false, 0, true);
+    Walker walker{in, preamble || letters, false, why, "", in.size()};
+    const bool whole = walker.elements(in.size(), false, 0, true);
+    dataEnd = walker.dataEnd;
+    return whole;
 }
 
 }  // namespace KVEL

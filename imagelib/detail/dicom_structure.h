@@ -11,7 +11,8 @@
 namespace KVEL {
 
 // Whether every element up to the pixel data (and the pixel data's own
-// length or fragments) lies within the bytes; the reason otherwise.
-bool checkDicomStructure(ByteSource& in, std::string& why);
+// length or fragments) lies within the bytes; the reason otherwise. dataEnd
+// is where the pixel data end (the end of the bytes without them).
+bool checkDicomStructure(ByteSource& in, long long& dataEnd, std::string& why);
 
 }  // namespace KVEL
