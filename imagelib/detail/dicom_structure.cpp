@@ -43,7 +43,8 @@ struct Walker {
             std::uint32_t length;
             if (!u16(group, big) || !u16(element, big) || !u32(length, big)) return fail("the file ends inside a sequence");
             if (group != 0xfffe) return fail("a sequence holds no item");
-            if (element == 0xe0dd) return true;
+            // GDCM allocates a delimiter's length.
+            if (element == 0xe0dd) return length == 0 || fail("a sequence delimiter has a length");
             if (element != 0xe000) return fail("a sequence holds an unknown delimiter");
             if (fragments || length != kUndefined) {
                 if (fragments && length == kUndefined) return fail("a pixel fragment has no length");
@@ -83,7 +84,8 @@ struct Walker {
             if (!in.seek(start) || !u16(group, bigHere) || !u16(element, bigHere)) return fail("the file ends inside an element");
             if (group == 0xfffe && element == 0xe00d) {
                 std::uint32_t zero;
-                return u32(zero, bigHere) || fail("the file ends inside an item");
+                if (!u32(zero, bigHere)) return fail("the file ends inside an item");
+                return zero == 0 || fail("an item delimiter has a length");
             }
             char vr[3] = {0, 0, 0};
             std::uint32_t length = 0;
