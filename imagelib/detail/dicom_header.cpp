@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <sstream>
 #include <utility>
 
 namespace KVEL {
@@ -29,6 +30,12 @@ const gdcm::Tag kPixelMeasures(0x0028, 0x9110), kValueTransformation(0x0028, 0x9
 const gdcm::Tag kPosition(0x0020, 0x0032), kOrientation(0x0020, 0x0037), kPixelSpacing(0x0028, 0x0030);
 const gdcm::Tag kSliceSpacing(0x0018, 0x0088), kSliceThickness(0x0018, 0x0050);
 const gdcm::Tag kIntercept(0x0028, 0x1052), kSlope(0x0028, 0x1053);
+
+// GDCM's decoder asserts when these hold another value representation.
+const std::pair<gdcm::Tag, gdcm::VR::VRType> kPixelModule[] = {
+    {{0x0028, 0x0002}, gdcm::VR::US}, {{0x0028, 0x0006}, gdcm::VR::US}, {{0x0028, 0x0008}, gdcm::VR::IS},
+    {{0x0028, 0x0010}, gdcm::VR::US}, {{0x0028, 0x0011}, gdcm::VR::US}, {{0x0028, 0x0100}, gdcm::VR::US},
+    {{0x0028, 0x0101}, gdcm::VR::US}, {{0x0028, 0x0102}, gdcm::VR::US}, {{0x0028, 0x0103}, gdcm::VR::US}};
 
 // Headers deeper than this or more sub-folders than this are not looked into.
 constexpr int kMaxFolderDepth = 64;
@@ -104,6 +111,15 @@ bool readHeader(gdcm::Reader& reader, const std::string& name, DicomHeader& h, s
     h.pixelOffset = static_cast<long long>(reader.GetStreamCurrentPosition());
     const gdcm::File& file = reader.GetFile();
     const gdcm::DataSet& ds = file.GetDataSet();
+    for (const auto& [tag, vr] : kPixelModule) {
+        if (ds.FindDataElement(tag) && !gdcm::VR(vr).Compatible(ds.GetDataElement(tag).GetVR())) {
+            std::ostringstream element;
+            element << tag;
+            why = name + "'s element " + element.str() + " has the value representation " +
+                  gdcm::VR::GetVRString(ds.GetDataElement(tag).GetVR()) + ", not " + gdcm::VR::GetVRString(vr);
+            return false;
+        }
+    }
     std::string sopClass = text(ds, gdcm::Tag(0x0008, 0x0016));
     if (sopClass.empty()) sopClass = text(file.GetHeader(), gdcm::Tag(0x0002, 0x0002));
     gdcm::UIDs uid;
