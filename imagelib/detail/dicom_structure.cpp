@@ -18,6 +18,7 @@ struct Walker {
     std::string& why;
     std::string syntax;  // the transfer syntax UID met in the meta group
     long long dataEnd;   // where the pixel data end
+    int lastMeta = -1;   // the meta group's last element
 
     bool fail(const std::string& reason) {
         why = reason + " at byte " + std::to_string(in.position());
@@ -108,6 +109,9 @@ struct Walker {
             if (meta && (length == kUndefined || std::strcmp(vr, "SQ") == 0)) {
                 return fail("the meta group holds a sequence or a value of undefined length");  // GDCM asserts
             }
+            // A second transfer syntax would be read here but not by GDCM.
+            if (meta && element <= lastMeta) return fail("the meta group's elements are out of order or repeated");
+            if (meta) lastMeta = element;
             if (top && group == 0x7fe0 && element == 0x0010) {
                 if (length == kUndefined) {
                     if (!items(end, bigHere, true, depth)) return false;
