@@ -108,7 +108,6 @@ bool readHeader(gdcm::Reader& reader, const std::string& name, DicomHeader& h, s
         why = name + " is no DICOM file GDCM can read";
         return false;
     }
-    h.pixelOffset = static_cast<long long>(reader.GetStreamCurrentPosition());
     const gdcm::File& file = reader.GetFile();
     const gdcm::DataSet& ds = file.GetDataSet();
     for (const auto& [tag, vr] : kPixelModule) {
@@ -276,11 +275,10 @@ bool readDicomHeader(const std::string& path, DicomHeader& header, std::string& 
         why = path + " is not a regular file";
         return false;
     }
-    header.fileBytes = static_cast<long long>(info.st_size);
     long long size = 0;
     File file = openRegularFile(path, size, why);
     ByteSource bytes(file.get(), size);
-    if (!file || !checkDicomStructure(bytes, header.dataEnd, why)) {
+    if (!file || !checkDicomStructure(bytes, header.dataStart, header.dataEnd, why)) {
         why = path + " is a damaged DICOM file: " + why;
         return false;
     }
@@ -295,9 +293,8 @@ bool readDicomHeader(std::istream& in, const unsigned char* bytes, std::size_t s
     quietGdcm();
     header = DicomHeader();
     header.path = name;
-    header.fileBytes = static_cast<long long>(size);
     ByteSource source(bytes, size);
-    if (!checkDicomStructure(source, header.dataEnd, why)) {
+    if (!checkDicomStructure(source, header.dataStart, header.dataEnd, why)) {
         why = name + " is a damaged DICOM file: " + why;
         return false;
     }

@@ -17,7 +17,8 @@ struct Walker {
     bool bigEndian;
     std::string& why;
     std::string syntax;  // the transfer syntax UID met in the meta group
-    long long dataEnd;   // where the pixel data end
+    long long dataStart;  // where the pixel data's value (or a deflated data set) starts
+    long long dataEnd;    // where it ends
     int lastMeta = -1;   // the meta group's last element
 
     bool fail(const std::string& reason) {
@@ -73,7 +74,10 @@ struct Walker {
             if (top && !meta && !settled) {
                 // The meta group is explicit little endian; the data set follows its transfer syntax.
                 settled = true;
-                if (syntax == "1.2.840.10008.1.2.1.99") return true;  // deflated: GDCM inflates it
+                if (syntax == "1.2.840.10008.1.2.1.99") {
+                    dataStart = start;  // deflated: GDCM inflates it
+                    return true;
+                }
                 if (!syntax.empty()) {
                     explicitVr = syntax != "1.2.840.10008.1.2";
                     bigEndian = syntax == "1.2.840.10008.1.2.2";
@@ -113,6 +117,7 @@ struct Walker {
             if (meta && element <= lastMeta) return fail("the meta group's elements are out of order or repeated");
             if (meta) lastMeta = element;
             if (top && group == 0x7fe0 && element == 0x0010) {
+                dataStart = in.position();
                 if (length == kUndefined) {
                     if (!items(end, bigHere, true, depth)) return false;
                     dataEnd = in.position();
@@ -159,14 +164,15 @@ struct Walker {
 
 }  // namespace
 
-bool checkDicomStructure(ByteSource& in, long long& dataEnd, std::string& why) {
+bool checkDicomStructure(ByteSource& in, long long& dataStart, long long& dataEnd, std::string& why) {
     unsigned char head[132];
     const bool preamble = in.read(head, sizeof head) && std::memcmp(head + 128, "DICM", 4) == 0;
     if (!in.seek(preamble ? 132 : 0)) return false;
     // Without a meta group: explicit when the first element shows two VR letters.
     const bool letters = !preamble && in.size() >= 6 && head[4] >= 'A' && head[4] <= 'Z' && head[5] >= 'A' && head[5] <= 'Z';
-    Walker walker{in, preamble || letters, false, why, "", in.size()};
+    Walker walker{in, preamble || letters, false, why, "", in.size(), in.size()};
     const bool whole = walker.elements(in.size(), false, 0, true);
+    dataStart = walker.dataStart;
     dataEnd = walker.dataEnd;
     return whole;
 }

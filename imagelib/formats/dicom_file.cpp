@@ -113,14 +113,14 @@ void keepStoredBits(S* data, std::size_t n, int bitsStored, bool isSigned, doubl
 bool decodeFile(const Source& source, unsigned char* out, std::size_t bytes, std::string& why) {
     const DicomHeader& h = *source.header;
     const std::string& name = h.path;
-    // GDCM fills what a short pixel data element lacks without a word: the
-    // file's size after the header must hold the pixels.
-    const long long after = h.fileBytes - h.pixelOffset;
+    // GDCM's raw decoder reads past a short pixel data element: its value
+    // must hold the pixels.
+    const long long after = h.dataEnd - h.dataStart;
     const long long stored = h.halfChroma ? static_cast<long long>(bytes) * 2 / 3 : static_cast<long long>(bytes);
     const long long most = h.compressed ? after * kMaxCompression : after;
     if (stored > most) {
         why = name + "'s pixel data cannot hold the " + std::to_string(bytes) + " bytes of rows x columns x frames: " +
-              std::to_string(std::max(after, 0LL)) + " bytes of the file follow its header";
+              std::to_string(std::max(after, 0LL)) + " bytes of pixel data";
         return false;
     }
     try {
