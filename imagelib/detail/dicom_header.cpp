@@ -3,6 +3,7 @@
 #include "imagelib/detail/byte_source.h"
 #include "imagelib/detail/dicom_structure.h"
 
+#include <gdcmPhotometricInterpretation.h>
 #include <gdcmReader.h>
 #include <gdcmSequenceOfItems.h>
 #include <gdcmTrace.h>
@@ -125,7 +126,14 @@ bool readHeader(gdcm::Reader& reader, const std::string& name, DicomHeader& h, s
     h.sopClass = uid.SetFromUID(sopClass.c_str()) && uid.GetName() ? uid.GetName() : sopClass.empty() ? "object of no class" : sopClass;
     const gdcm::TransferSyntax& syntax = file.GetHeader().GetDataSetTransferSyntax();
     h.compressed = syntax.IsEncapsulated() || syntax == gdcm::TransferSyntax::DeflatedExplicitVRLittleEndian;
-    h.halfChroma = text(ds, gdcm::Tag(0x0028, 0x0004)) == "YBR_FULL_422";
+    const std::string photometric = text(ds, gdcm::Tag(0x0028, 0x0004));
+    h.halfChroma = photometric == "YBR_FULL_422";
+    // GDCM's raw decoder asserts on this one; it is only written compressed.
+    if (!h.compressed && gdcm::PhotometricInterpretation::GetPIType(photometric.c_str()) ==
+                             gdcm::PhotometricInterpretation::YBR_PARTIAL_422) {
+        why = name + " holds uncompressed YBR_PARTIAL_422 pixels";
+        return false;
+    }
     h.seriesUid = text(ds, gdcm::Tag(0x0020, 0x000e));
     h.description = text(ds, gdcm::Tag(0x0008, 0x103e));
     h.rows = unsignedShort(ds, gdcm::Tag(0x0028, 0x0010));
