@@ -138,7 +138,12 @@ bool readHeader(gdcm::Reader& reader, const std::string& name, DicomHeader& h, s
     h.description = text(ds, gdcm::Tag(0x0008, 0x103e));
     h.rows = unsignedShort(ds, gdcm::Tag(0x0028, 0x0010));
     h.columns = unsignedShort(ds, gdcm::Tag(0x0028, 0x0011));
-    h.samples = std::max(1, unsignedShort(ds, gdcm::Tag(0x0028, 0x0002)));
+    const int samples = unsignedShort(ds, gdcm::Tag(0x0028, 0x0002));
+    if (samples != -1 && samples != 1 && samples != 3 && samples != 4) {  // GDCM asserts on others
+        why = name + " claims " + std::to_string(samples) + " samples per pixel";
+        return false;
+    }
+    h.samples = std::max(1, samples);
     h.bitsAllocated = unsignedShort(ds, gdcm::Tag(0x0028, 0x0100));
     h.bitsStored = unsignedShort(ds, gdcm::Tag(0x0028, 0x0101));
     h.isSigned = unsignedShort(ds, gdcm::Tag(0x0028, 0x0103)) == 1;
