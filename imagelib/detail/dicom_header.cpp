@@ -34,9 +34,10 @@ const gdcm::Tag kIntercept(0x0028, 0x1052), kSlope(0x0028, 0x1053);
 
 // GDCM's decoder asserts when these hold another value representation.
 const std::pair<gdcm::Tag, gdcm::VR::VRType> kPixelModule[] = {
-    {{0x0028, 0x0002}, gdcm::VR::US}, {{0x0028, 0x0006}, gdcm::VR::US}, {{0x0028, 0x0008}, gdcm::VR::IS},
-    {{0x0028, 0x0010}, gdcm::VR::US}, {{0x0028, 0x0011}, gdcm::VR::US}, {{0x0028, 0x0100}, gdcm::VR::US},
-    {{0x0028, 0x0101}, gdcm::VR::US}, {{0x0028, 0x0102}, gdcm::VR::US}, {{0x0028, 0x0103}, gdcm::VR::US}};
+    {{0x0028, 0x0002}, gdcm::VR::US}, {{0x0028, 0x0005}, gdcm::VR::US}, {{0x0028, 0x0006}, gdcm::VR::US},
+    {{0x0028, 0x0008}, gdcm::VR::IS}, {{0x0028, 0x0010}, gdcm::VR::US}, {{0x0028, 0x0011}, gdcm::VR::US},
+    {{0x0028, 0x0100}, gdcm::VR::US}, {{0x0028, 0x0101}, gdcm::VR::US}, {{0x0028, 0x0102}, gdcm::VR::US},
+    {{0x0028, 0x0103}, gdcm::VR::US}};
 
 // Headers deeper than this or more sub-folders than this are not looked into.
 constexpr int kMaxFolderDepth = 64;
