@@ -121,6 +121,16 @@ bool readHeader(gdcm::Reader& reader, const std::string& name, DicomHeader& h, s
             return false;
         }
     }
+    // GDCM asserts on a Recognition Code (of ACR-NEMA files) other than these.
+    const gdcm::Tag recognition(0x0008, 0x0010);
+    if (ds.FindDataElement(recognition) && !ds.GetDataElement(recognition).IsEmpty()) {
+        const gdcm::ByteValue* value = ds.GetDataElement(recognition).GetByteValue();
+        const std::string code = value && value->GetPointer() ? std::string(value->GetPointer(), value->GetLength()) : "";
+        if (code.rfind("ACR-NEMA", 0) != 0 && code.rfind("ACRNEMA", 0) != 0 && code.rfind("MIPS 2.0", 0) != 0) {
+            why = name + " has a Recognition Code ACR-NEMA files do not have";
+            return false;
+        }
+    }
     std::string sopClass = text(ds, gdcm::Tag(0x0008, 0x0016));
     if (sopClass.empty()) sopClass = text(file.GetHeader(), gdcm::Tag(0x0002, 0x0002));
     gdcm::UIDs uid;
