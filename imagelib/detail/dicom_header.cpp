@@ -3,6 +3,7 @@
 #include "imagelib/detail/byte_source.h"
 #include "imagelib/detail/dicom_structure.h"
 
+#include <gdcmPhotometricInterpretation.h>
 #include <gdcmReader.h>
 #include <gdcmSequenceOfItems.h>
 #include <gdcmTrace.h>
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <sstream>
 #include <utility>
 
 namespace KVEL {
@@ -29,6 +31,13 @@ const gdcm::Tag kPixelMeasures(0x0028, 0x9110), kValueTransformation(0x0028, 0x9
 const gdcm::Tag kPosition(0x0020, 0x0032), kOrientation(0x0020, 0x0037), kPixelSpacing(0x0028, 0x0030);
 const gdcm::Tag kSliceSpacing(0x0018, 0x0088), kSliceThickness(0x0018, 0x0050);
 const gdcm::Tag kIntercept(0x0028, 0x1052), kSlope(0x0028, 0x1053);
+
+// GDCM's decoder asserts when these hold another value representation.
+const std::pair<gdcm::Tag, gdcm::VR::VRType> kPixelModule[] = {
+    {{0x0028, 0x0002}, gdcm::VR::US}, {{0x0028, 0x0005}, gdcm::VR::US}, {{0x0028, 0x0006}, gdcm::VR::US},
+    {{0x0028, 0x0008}, gdcm::VR::IS}, {{0x0028, 0x0010}, gdcm::VR::US}, {{0x0028, 0x0011}, gdcm::VR::US},
+    {{0x0028, 0x0100}, gdcm::VR::US}, {{0x0028, 0x0101}, gdcm::VR::US}, {{0x0028, 0x0102}, gdcm::VR::US},
+    {{0x0028, 0x0103}, gdcm::VR::US}};
 
 // Headers deeper than this or more sub-folders than this are not looked into.
 constexpr int kMaxFolderDepth = 64;
@@ -101,21 +110,51 @@ bool readHeader(gdcm::Reader& reader, const std::string& name, DicomHeader& h, s
         why = name + " is no DICOM file GDCM can read";
         return false;
     }
-    h.pixelOffset = static_cast<long long>(reader.GetStreamCurrentPosition());
     const gdcm::File& file = reader.GetFile();
     const gdcm::DataSet& ds = file.GetDataSet();
+    for (const auto& [tag, vr] : kPixelModule) {
+        if (ds.FindDataElement(tag) && !gdcm::VR(vr).Compatible(ds.GetDataElement(tag).GetVR())) {
+            std::ostringstream element;
+            element << tag;
+            why = name + "'s element " + element.str() + " has the value representation " +
+                  gdcm::VR::GetVRString(ds.GetDataElement(tag).GetVR()) + ", not " + gdcm::VR::GetVRString(vr);
+            return false;
+        }
+    }
+    // GDCM asserts on a Recognition Code (of ACR-NEMA files) other than these.
+    const gdcm::Tag recognition(0x0008, 0x0010);
+    if (ds.FindDataElement(recognition) && !ds.GetDataElement(recognition).IsEmpty()) {
+        const gdcm::ByteValue* value = ds.GetDataElement(recognition).GetByteValue();
+        const std::string code = value && value->GetPointer() ? std::string(value->GetPointer(), value->GetLength()) : "";
+        if (code.rfind("ACR-NEMA", 0) != 0 && code.rfind("ACRNEMA", 0) != 0 && code.rfind("MIPS 2.0", 0) != 0) {
+            why = name + " has a Recognition Code ACR-NEMA files do not have";
+            return false;
+        }
+    }
     std::string sopClass = text(ds, gdcm::Tag(0x0008, 0x0016));
     if (sopClass.empty()) sopClass = text(file.GetHeader(), gdcm::Tag(0x0002, 0x0002));
     gdcm::UIDs uid;
     h.sopClass = uid.SetFromUID(sopClass.c_str()) && uid.GetName() ? uid.GetName() : sopClass.empty() ? "object of no class" : sopClass;
     const gdcm::TransferSyntax& syntax = file.GetHeader().GetDataSetTransferSyntax();
     h.compressed = syntax.IsEncapsulated() || syntax == gdcm::TransferSyntax::DeflatedExplicitVRLittleEndian;
-    h.halfChroma = text(ds, gdcm::Tag(0x0028, 0x0004)) == "YBR_FULL_422";
+    const std::string photometric = text(ds, gdcm::Tag(0x0028, 0x0004));
+    h.halfChroma = photometric == "YBR_FULL_422";
+    // GDCM's raw decoder asserts on this one; it is only written compressed.
+    if (!h.compressed && gdcm::PhotometricInterpretation::GetPIType(photometric.c_str()) ==
+                             gdcm::PhotometricInterpretation::YBR_PARTIAL_422) {
+        why = name + " holds uncompressed YBR_PARTIAL_422 pixels";
+        return false;
+    }
     h.seriesUid = text(ds, gdcm::Tag(0x0020, 0x000e));
     h.description = text(ds, gdcm::Tag(0x0008, 0x103e));
     h.rows = unsignedShort(ds, gdcm::Tag(0x0028, 0x0010));
     h.columns = unsignedShort(ds, gdcm::Tag(0x0028, 0x0011));
-    h.samples = std::max(1, unsignedShort(ds, gdcm::Tag(0x0028, 0x0002)));
+    const int samples = unsignedShort(ds, gdcm::Tag(0x0028, 0x0002));
+    if (samples != -1 && samples != 1 && samples != 3 && samples != 4) {  // GDCM asserts on others
+        why = name + " claims " + std::to_string(samples) + " samples per pixel";
+        return false;
+    }
+    h.samples = std::max(1, samples);
     h.bitsAllocated = unsignedShort(ds, gdcm::Tag(0x0028, 0x0100));
     h.bitsStored = unsignedShort(ds, gdcm::Tag(0x0028, 0x0101));
     h.isSigned = unsignedShort(ds, gdcm::Tag(0x0028, 0x0103)) == 1;
@@ -260,11 +299,10 @@ bool readDicomHeader(const std::string& path, DicomHeader& header, std::string& 
         why = path + " is not a regular file";
         return false;
     }
-    header.fileBytes = static_cast<long long>(info.st_size);
     long long size = 0;
     File file = openRegularFile(path, size, why);
     ByteSource bytes(file.get(), size);
-    if (!file || !checkDicomStructure(bytes, why)) {
+    if (!file || !checkDicomStructure(bytes, header.dataStart, header.dataEnd, why)) {
         why = path + " is a damaged DICOM file: " + why;
         return false;
     }
@@ -279,9 +317,8 @@ bool readDicomHeader(std::istream& in, const unsigned char* bytes, std::size_t s
     quietGdcm();
     header = DicomHeader();
     header.path = name;
-    header.fileBytes = static_cast<long long>(size);
     ByteSource source(bytes, size);
-    if (!checkDicomStructure(source, why)) {
+    if (!checkDicomStructure(source, header.dataStart, header.dataEnd, why)) {
         why = name + " is a damaged DICOM file: " + why;
         return false;
     }

@@ -13,8 +13,8 @@ namespace KVEL {
 
 struct DicomHeader {
     std::string path;
-    long long fileBytes = 0;     // the whole file's size: what its pixel data can be
-    long long pixelOffset = 0;   // where the pixel data element starts
+    long long dataStart = 0;     // where the pixel data's value starts (checkDicomStructure)
+    long long dataEnd = 0;       // where it ends: GDCM decodes no bytes after it
     bool compressed = false;     // pixel data or the whole data set compressed
     bool halfChroma = false;     // YBR_FULL_422: two samples per colour pixel stored
     std::string sopClass;     // its name when known, else the UID

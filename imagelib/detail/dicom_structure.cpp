@@ -17,6 +17,9 @@ struct Walker {
     bool bigEndian;
     std::string& why;
     std::string syntax;  // the transfer syntax UID met in the meta group
+    long long dataStart;  // where the pixel data's value (or a deflated data set) starts
+    long long dataEnd;    // where it ends
+    int lastMeta = -1;   // the meta group's last element
 
     bool fail(const std::string& reason) {
         why = reason + " at byte " + std::to_string(in.position());
@@ -42,7 +45,8 @@ struct Walker {
             std::uint32_t length;
             if (!u16(group, big) || !u16(element, big) || !u32(length, big)) return fail("the file ends inside a sequence");
             if (group != 0xfffe) return fail("a sequence holds no item");
-            if (element == 0xe0dd) return true;
+            // GDCM allocates a delimiter's length.
+            if (element == 0xe0dd) return length == 0 || fail("a sequence delimiter has a length");
             if (element != 0xe000) return fail("a sequence holds an unknown delimiter");
             if (fragments || length != kUndefined) {
                 if (fragments && length == kUndefined) return fail("a pixel fragment has no length");
@@ -70,7 +74,10 @@ struct Walker {
             if (top && !meta && !settled) {
                 // The meta group is explicit little endian; the data set follows its transfer syntax.
                 settled = true;
-                if (syntax == "1.2.840.10008.1.2.1.99") return true;  // deflated: GDCM inflates it
+                if (syntax == "1.2.840.10008.1.2.1.99") {
+                    dataStart = start;  // deflated: GDCM inflates it
+                    return true;
+                }
                 if (!syntax.empty()) {
                     explicitVr = syntax != "1.2.840.10008.1.2";
                     bigEndian = syntax == "1.2.840.10008.1.2.2";
@@ -82,7 +89,8 @@ struct Walker {
             if (!in.seek(start) || !u16(group, bigHere) || !u16(element, bigHere)) return fail("the file ends inside an element");
             if (group == 0xfffe && element == 0xe00d) {
                 std::uint32_t zero;
-                return u32(zero, bigHere) || fail("the file ends inside an item");
+                if (!u32(zero, bigHere)) return fail("the file ends inside an item");
+                return zero == 0 || fail("an item delimiter has a length");
             }
             char vr[3] = {0, 0, 0};
             std::uint32_t length = 0;
@@ -102,8 +110,20 @@ struct Walker {
             } else if (!u32(length, bigHere)) {
                 return fail("the file ends inside an element");
             }
+            if (meta && (length == kUndefined || std::strcmp(vr, "SQ") == 0)) {
+                return fail("the meta group holds a sequence or a value of undefined length");  // GDCM asserts
+            }
+            // A second transfer syntax would be read here but not by GDCM.
+            if (meta && element <= lastMeta) return fail("the meta group's elements are out of order or repeated");
+            if (meta) lastMeta = element;
             if (top && group == 0x7fe0 && element == 0x0010) {
-                if (length == kUndefined) return items(end, bigHere, true, depth);
+                dataStart = in.position();
+                if (length == kUndefined) {
+                    if (!items(end, bigHere, true, depth)) return false;
+                    dataEnd = in.position();
+                    return true;
+                }
+                dataEnd = in.position() + length;
                 return length <= end - in.position() || fail("the pixel data run past the end of the file");
             }
             if (length == kUndefined) {
@@ -124,7 +144,7 @@ struct Walker {
             }
             if (!in.seek(in.position() + length)) return false;
         }
-        return true;
+        return settled || fail("the file ends in its meta group");  // GDCM asserts
     }
 
     bool definedItems(long long end, bool big, int depth) {
@@ -144,14 +164,17 @@ struct Walker {
 
 }  // namespace
 
-bool checkDicomStructure(ByteSource& in, std::string& why) {
+bool checkDicomStructure(ByteSource& in, long long& dataStart, long long& dataEnd, std::string& why) {
     unsigned char head[132];
     const bool preamble = in.read(head, sizeof head) && std::memcmp(head + 128, "DICM", 4) == 0;
     if (!in.seek(preamble ? 132 : 0)) return false;
     // Without a meta group: explicit when the first element shows two VR letters.
     const bool letters = !preamble && in.size() >= 6 && head[4] >= 'A' && head[4] <= 'Z' && head[5] >= 'A' && head[5] <= 'Z';
-    Walker walker{in, preamble || letters, false, why, ""};
-    return walker.elements(in.size(), false, 0, true);
+    Walker walker{in, preamble || letters, false, why, "", in.size(), in.size()};
+    const bool whole = walker.elements(in.size(), false, 0, true);
+    dataStart = walker.dataStart;
+    dataEnd = walker.dataEnd;
+    return whole;
 }
 
 }  // namespace KVEL

@@ -12,6 +12,8 @@ namespace KVEL {
 
 // Whether every element up to the pixel data (and the pixel data's own
 // length or fragments) lies within the bytes; the reason otherwise.
-bool checkDicomStructure(ByteSource& in, std::string& why);
+// [dataStart, dataEnd) is the pixel data's value (a deflated data set; the
+// end of the bytes without pixel data).
+bool checkDicomStructure(ByteSource& in, long long& dataStart, long long& dataEnd, std::string& why);
 
 }  // namespace KVEL

@@ -4,6 +4,7 @@
 // (dicom_stack), values rescaled into the smallest type that holds them.
 #include "imagelib/formats/codecs.h"
 
+#include "imagelib/detail/byte_source.h"
 #include "imagelib/detail/dicom_header.h"
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/messages.h"
@@ -11,7 +12,7 @@
 
 #include <kvel/space.h>
 
-#include <gdcmImageReader.h>
+#include <gdcmPixmapReader.h>
 
 #include <algorithm>
 #include <climits>
@@ -56,8 +57,7 @@ protected:
 // Where the bytes of a single DICOM file come from: a path, or memory.
 struct Source {
     const DicomHeader* header;
-    const unsigned char* bytes = nullptr;
-    std::size_t size = 0;
+    const unsigned char* bytes = nullptr;  // holds at least the header's dataEnd bytes
 };
 
 Image* refuse(const std::string& why) {
@@ -113,30 +113,45 @@ void keepStoredBits(S* data, std::size_t n, int bitsStored, bool isSigned, doubl
 bool decodeFile(const Source& source, unsigned char* out, std::size_t bytes, std::string& why) {
     const DicomHeader& h = *source.header;
     const std::string& name = h.path;
-    // GDCM fills what a short pixel data element lacks without a word: the
-    // file's size after the header must hold the pixels.
-    const long long after = h.fileBytes - h.pixelOffset;
+    // GDCM's raw decoder reads past a short pixel data element: its value
+    // must hold the pixels.
+    const long long after = h.dataEnd - h.dataStart;
     const long long stored = h.halfChroma ? static_cast<long long>(bytes) * 2 / 3 : static_cast<long long>(bytes);
     const long long most = h.compressed ? after * kMaxCompression : after;
     if (stored > most) {
         why = name + "'s pixel data cannot hold the " + std::to_string(bytes) + " bytes of rows x columns x frames: " +
-              std::to_string(std::max(after, 0LL)) + " bytes of the file follow its header";
+              std::to_string(std::max(after, 0LL)) + " bytes of pixel data";
         return false;
     }
     try {
-        gdcm::ImageReader reader;
-        MemoryBuffer buffer(source.bytes, source.size);
-        std::istream in(&buffer);
-        if (source.bytes) {
-            reader.SetStream(in);
-        } else {
-            reader.SetFileName(name.c_str());
+        // A pixmap reader, not an image reader: the slices are placed here
+        // (dicom_stack), and GDCM's own spacing from the functional groups
+        // asserts on some damaged ones.
+        gdcm::PixmapReader reader;
+        // GDCM is given the bytes up to the end of the pixel data: what
+        // follows them is not needed, and damaged trailing elements make it
+        // run out of memory or crash.
+        std::vector<unsigned char> read;
+        const unsigned char* data = source.bytes;
+        if (!data) {
+            long long size = 0;
+            File file = openRegularFile(name, size, why);
+            if (!file) return false;
+            read.resize(static_cast<std::size_t>(h.dataEnd));
+            if (size < h.dataEnd || std::fread(read.data(), 1, read.size(), file.get()) != read.size()) {
+                why = name + " is shorter than when its header was read";
+                return false;
+            }
+            data = read.data();
         }
+        MemoryBuffer buffer(data, static_cast<std::size_t>(h.dataEnd));
+        std::istream in(&buffer);
+        reader.SetStream(in);
         if (!reader.Read()) {
             why = name + " holds pixel data GDCM cannot decode";
             return false;
         }
-        const gdcm::Image& image = reader.GetImage();
+        const gdcm::Pixmap& image = reader.GetPixmap();
         const gdcm::PixelFormat& format = image.GetPixelFormat();
         const unsigned frames = image.GetNumberOfDimensions() == 3 ? image.GetDimension(2) : 1;
         if (static_cast<int>(image.GetColumns()) != h.columns || static_cast<int>(image.GetRows()) != h.rows ||
@@ -339,7 +354,7 @@ Image* decode(const unsigned char* bytes, std::size_t size, const std::string& n
     DicomHeader header;
     std::string why;
     if (!readDicomHeader(in, bytes, size, name, header, why)) return refuse(why);
-    return readOne(Source{&header, bytes, size});
+    return readOne(Source{&header, bytes});
 }
 
 Image* readFile(const std::string& path) {
