@@ -128,9 +128,9 @@ def test_names_of_no_format_are_a_value_error(tmp_path):
 def test_a_folder_is_read_as_dicom_series_and_series_picks_one(tmp_path):
     fixtures = os.path.join(os.path.dirname(__file__), "..", "imagelib", "dicom_fixtures.py")
     pydicom = pytest.importorskip("pydicom")
-    spec = __import__("importlib.util").util.spec_from_file_location("dicom_fixtures", fixtures)
-    dicom = __import__("importlib.util").util.module_from_spec(spec)
-    spec.loader.exec_module(dicom)
+    found = __import__("importlib.util").util.spec_from_file_location("dicom_fixtures", fixtures)
+    dicom = __import__("importlib.util").util.module_from_spec(found)
+    found.loader.exec_module(dicom)
     with pytest.raises(kvel.Error, match="holds no DICOM images"):
         kvel.read(tmp_path)
     large = dicom.series(str(tmp_path), 4, dicom.AXIAL)
