@@ -10,7 +10,8 @@ other at the same thread count; the table gives wall time and the error of
 a few thousand brain points mapped through each result against the truth.
 
 The volumes go to both programs as MetaImage files with an identity direction,
-so both read the same physical points.
+so both read the same physical points. Both write the moved image the same way:
+linear interpolation, uncompressed NIfTI.
 
 usage: /usr/bin/python3 bench/registration_compare.py BUILD/kvel [--threads 2] [--grids 1,0.5] [--motions 3]
   --grids: 1 is the 1 mm template (181 x 217 x 181), 0.5 the 0.5 mm one (301 x 370 x 316).
@@ -147,7 +148,7 @@ def main():
                     et, ec, _ = run(["elastix", "-f", fpath, "-m", mpath, "-p", os.path.join(HERE, "elastix_rigid.txt"),
                                  "-out", out, "-threads", str(args.threads)])
                     e_mean, e_max = errors(elastix_result(out), truth, points)
-                    kt, kc, stdout = run([args.kvel, "register", fpath, mpath, os.path.join(tmp, "out.mha"),
+                    kt, kc, stdout = run([args.kvel, "register", fpath, mpath, os.path.join(tmp, "out.nii"),
                                       "--metric", metric], env=env)
                     k_mean, k_max = errors(kvel_result(stdout), truth, points)
                     motion = "%g deg %.1f mm" % (degrees, np.linalg.norm(shift))

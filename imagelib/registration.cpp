@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace KVEL {
 
@@ -24,11 +25,17 @@ double meanSpacing(const Volume& v) {
 }
 
 std::string checkValues(const Volume& v, const char* name) {
-    if (v.values.empty()) return std::string("the ") + name + " image holds no voxels";
-    const auto range = std::minmax_element(v.values.begin(), v.values.end());
-    for (float x : v.values)
-        if (!std::isfinite(x)) return std::string("the ") + name + " image holds values that are not finite";
-    if (*range.first == *range.second) return std::string("the ") + name + " image is one constant value: nothing to align";
+    if (v.empty()) return std::string("the ") + name + " image holds no voxels";
+    // One branch-free pass: NaN fails both comparisons, infinities the second.
+    bool finite = true;
+    float low = v.values[0], high = v.values[0];
+    for (const float x : v) {
+        finite &= std::fabs(x) <= std::numeric_limits<float>::max();
+        low = std::min(low, x);
+        high = std::max(high, x);
+    }
+    if (!finite) return std::string("the ") + name + " image holds values that are not finite";
+    if (low == high) return std::string("the ") + name + " image is one constant value: nothing to align";
     return {};
 }
 
@@ -50,7 +57,7 @@ std::string checkOptions(const RegistrationOptions& o) {
 // start, and so the answer, would depend on it.
 Vec3 startCentre(const Volume& volume, Start start) {
     if (start == Start::MassCentres) {
-        const double low = *std::min_element(volume.values.begin(), volume.values.end());
+        const double low = *std::min_element(volume.begin(), volume.end());
         double sum = 0, sx = 0, sy = 0, sz = 0;
         long long i = 0;
         for (int z = 0; z < volume.dim[2]; ++z)
@@ -122,7 +129,7 @@ RegistrationResult run(const Image& fixed, const Image& moving, const Registrati
     Volume mask;
     if (options.fixedMask) {
         mask = channelZero(*options.fixedMask);
-        if (mask.values.empty()) {
+        if (mask.empty()) {
             result.error = "the mask holds no voxels";
             return result;
         }

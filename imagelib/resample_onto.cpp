@@ -18,7 +18,7 @@ Image* resampleOnto(Image& moving, const Image& reference, const Transform& tran
     clearLastError();
     const Volume source = channelZero(moving);
     const int* d = reference.m_dim;
-    if (source.values.empty() || d[0] <= 0 || d[1] <= 0 || d[2] <= 0) {
+    if (source.empty() || d[0] <= 0 || d[1] <= 0 || d[2] <= 0) {
         reportFailure("Error: resampleOnto needs two images with voxels");
         return nullptr;
     }
@@ -26,7 +26,7 @@ Image* resampleOnto(Image& moving, const Image& reference, const Transform& tran
     out->m_verbose = reference.m_verbose;
     if (out->init(d[0], d[1], d[2], 1, 1) != 0) return nullptr;
     copyGeometry(*out, reference);
-    const Volume grid = channelZero(*out);
+    const Volume grid = gridOf(*out);
     float* data = out->data();
     RowParts(1LL * d[1] * d[2], 30LL * d[0]).forEachRange([&](long long first, long long last) {
         std::vector<float> channels(static_cast<std::size_t>(moving.m_channels));

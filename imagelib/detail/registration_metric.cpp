@@ -51,7 +51,7 @@ MetricEvaluator::MetricEvaluator(Metric metric, const FixedSamples& samples, con
     : m_metric(metric), m_samples(samples), m_moving(moving), m_model(model), m_bins(std::max(bins, 8)) {
     if (metric != Metric::MutualInformation) return;
     const auto f = std::minmax_element(samples.values.begin(), samples.values.end());
-    const auto m = std::minmax_element(moving.values.begin(), moving.values.end());
+    const auto m = std::minmax_element(moving.begin(), moving.end());
     m_fixedLow = *f.first;
     m_fixedBin = std::max(1e-30, (double(*f.second) - *f.first) / m_bins);
     m_movingLow = *m.first;
