@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace KVEL {
@@ -129,28 +131,39 @@ float ImageBase<T>::computeRange() {
         m_min = m_max = 0;
         return 0;
     }
-    // Each part starts from its own first element and the parts are folded
-    // in order with the same comparisons, so the result is the single loop's
-    // to the bit: a leading not-a-number stays, later ones are passed over,
-    // and of equal extremes (+0 and -0) the first is kept.
+    // Not-a-number is no value: each part starts from its first element that
+    // is a number and later ones are passed over; parts are folded in order
+    // with the same comparisons, so the result is the single loop's to the
+    // bit, and of equal extremes (+0 and -0) the first is kept. An image of
+    // nothing but not-a-number keeps it as its range.
     const long long rows = static_cast<long long>(m_image_size) / m_stride;
     const RowParts parts(rows, m_stride);
     std::vector<T> lows(parts.count()), highs(parts.count());
+    std::vector<char> found(parts.count(), 0);
     parts.run([&](int part) {
         const T* p = m_data + parts.begin(part) * m_stride;
         const long long n = (parts.end(part) - parts.begin(part)) * m_stride;
-        T low = p[0], high = p[0];
-        for (long long i = 1; i < n; ++i) {
+        long long i = 0;
+        if constexpr (std::is_floating_point_v<T>) {
+            while (i < n && std::isnan(p[i])) ++i;
+        }
+        if (i == n) return;
+        T low = p[i], high = p[i];
+        for (++i; i < n; ++i) {
             low = p[i] < low ? p[i] : low;
             high = p[i] > high ? p[i] : high;
         }
         lows[part] = low;
         highs[part] = high;
+        found[part] = 1;
     });
-    T low = lows[0], high = highs[0];
-    for (int part = 1; part < parts.count(); ++part) {
-        low = lows[part] < low ? lows[part] : low;
-        high = highs[part] > high ? highs[part] : high;
+    T low = m_data[0], high = m_data[0];
+    bool any = false;
+    for (int part = 0; part < parts.count(); ++part) {
+        if (!found[part]) continue;
+        low = !any || lows[part] < low ? lows[part] : low;
+        high = !any || highs[part] > high ? highs[part] : high;
+        any = true;
     }
     for (int c = 0; c < m_channels; ++c) setRange(static_cast<float>(low), static_cast<float>(high), c);
     m_min = static_cast<float>(low);
