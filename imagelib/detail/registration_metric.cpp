@@ -138,8 +138,9 @@ MetricValue MetricEvaluator::mutualInformation(const Transform& t) const {
         return std::clamp(static_cast<int>((f - m_fixedLow) / m_fixedBin), 0, bins - 1);
     };
     auto movingPosition = [&](float m) { return (m - m_movingLow) / m_movingBin + 2; };
+    m_found.resize(static_cast<std::size_t>(count));
     const auto joint = blockSum(count, 1 + bins * bins, [&](long long i, double* s) {
-        const Sample x = sample(t, i);
+        const Sample& x = m_found[i] = sample(t, i);
         if (!x.inside) return;
         s[0] += 1;
         double* row = s + 1 + fixedBin(x.fixed) * bins;
@@ -169,7 +170,7 @@ MetricValue MetricEvaluator::mutualInformation(const Transform& t) const {
         }
     out.value = -information;
     const auto gradient = blockSum(count, np, [&](long long i, double* s) {
-        const Sample x = sample(t, i);
+        const Sample& x = m_found[i];
         if (!x.inside) return;
         const double* row = weight.data() + fixedBin(x.fixed) * bins;
         const double u = movingPosition(x.moving);

@@ -48,6 +48,9 @@ private:
     const ParameterModel& m_model;
     int m_bins;
     double m_fixedLow = 0, m_fixedBin = 1, m_movingLow = 0, m_movingBin = 1;
+    // Mutual information's second pass reads each sample as its first pass
+    // found it. Kept between calls so it is allocated once per level.
+    mutable std::vector<Sample> m_found;
 };
 
 }  // namespace KVEL
