@@ -4,11 +4,13 @@
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/messages.h"
 #include "imagelib/detail/raw_file.h"
+#include "imagelib/detail/simd_dispatch.h"
 #include "imagelib/detail/thread_pool.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace KVEL {
@@ -123,6 +125,55 @@ float ImageBase<T>::get(int x, int y, int z, int t, int c) {
     return index >= 0 && index < m_image_size ? static_cast<float>(m_data[index]) : 0.0f;
 }
 
+// The extremes the loop `low = p[i] < low ? p[i] : low` (and the same for
+// high) finds from low = high = p[0], in 32-byte lanes that each run that
+// loop over every lane-th element, then folded. A leading not-a-number stays
+// and later ones are passed over, as in the loop. The extremes' values do not
+// depend on the order; their bits do only for floating zeros, where the loop
+// keeps the first element equal to the extreme, looked up afterwards.
+template <class T>
+KVEL_WIDE_LOOP static void rangeOf(const T* __restrict p, long long n, T& lowOut, T& highOut) {
+    typedef T Lanes __attribute__((vector_size(32)));
+    constexpr int kLanes = sizeof(Lanes) / sizeof(T), kVectors = 4;
+    T low = p[0], high = p[0];
+    if (low == low && n >= kLanes * kVectors) {
+        Lanes lows[kVectors], highs[kVectors];
+        for (int j = 0; j < kVectors; ++j) {
+            for (int k = 0; k < kLanes; ++k) lows[j][k] = low, highs[j][k] = high;
+        }
+        long long i = 0;
+        for (; i + kLanes * kVectors <= n; i += kLanes * kVectors) {
+            for (int j = 0; j < kVectors; ++j) {
+                Lanes v;
+                std::memcpy(&v, p + i + kLanes * j, sizeof v);
+                lows[j] = v < lows[j] ? v : lows[j];
+                highs[j] = v > highs[j] ? v : highs[j];
+            }
+        }
+        for (int j = 0; j < kVectors; ++j) {
+            for (int k = 0; k < kLanes; ++k) {
+                low = lows[j][k] < low ? lows[j][k] : low;
+                high = highs[j][k] > high ? highs[j][k] : high;
+            }
+        }
+        for (; i < n; ++i) {
+            low = p[i] < low ? p[i] : low;
+            high = p[i] > high ? p[i] : high;
+        }
+        if constexpr (std::is_floating_point_v<T>) {
+            if (low == 0) low = *std::find(p, p + n, low);
+            if (high == 0) high = *std::find(p, p + n, high);
+        }
+    } else {
+        for (long long i = 1; i < n; ++i) {
+            low = p[i] < low ? p[i] : low;
+            high = p[i] > high ? p[i] : high;
+        }
+    }
+    lowOut = low;
+    highOut = high;
+}
+
 template <class T>
 float ImageBase<T>::computeRange() {
     if (m_image_size <= 0 || !m_data) {
@@ -137,15 +188,8 @@ float ImageBase<T>::computeRange() {
     const RowParts parts(rows, m_stride);
     std::vector<T> lows(parts.count()), highs(parts.count());
     parts.run([&](int part) {
-        const T* p = m_data + parts.begin(part) * m_stride;
-        const long long n = (parts.end(part) - parts.begin(part)) * m_stride;
-        T low = p[0], high = p[0];
-        for (long long i = 1; i < n; ++i) {
-            low = p[i] < low ? p[i] : low;
-            high = p[i] > high ? p[i] : high;
-        }
-        lows[part] = low;
-        highs[part] = high;
+        rangeOf(m_data + parts.begin(part) * m_stride, (parts.end(part) - parts.begin(part)) * m_stride, lows[part],
+                highs[part]);
     });
     T low = lows[0], high = highs[0];
     for (int part = 1; part < parts.count(); ++part) {
