@@ -4,6 +4,7 @@
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/messages.h"
 #include "imagelib/detail/raw_file.h"
+#include "imagelib/detail/simd_dispatch.h"
 #include "imagelib/detail/thread_pool.h"
 
 #include <algorithm>
@@ -125,6 +126,55 @@ float ImageBase<T>::get(int x, int y, int z, int t, int c) {
     return index >= 0 && index < m_image_size ? static_cast<float>(m_data[index]) : 0.0f;
 }
 
+// The extremes the loop `low = p[i] < low ? p[i] : low` (and the same for
+// high) finds from low = high = p[0], in 32-byte lanes that each run that
+// loop over every lane-th element, then folded. Not-a-number after p[0] is
+// passed over, as in the loop. The extremes' values do not
+// depend on the order; their bits do only for floating zeros, where the loop
+// keeps the first element equal to the extreme, looked up afterwards.
+template <class T>
+KVEL_WIDE_LOOP static void rangeOf(const T* __restrict p, long long n, T& lowOut, T& highOut) {
+    typedef T Lanes __attribute__((vector_size(32)));
+    constexpr int kLanes = sizeof(Lanes) / sizeof(T), kVectors = 4;
+    T low = p[0], high = p[0];
+    if (n >= kLanes * kVectors) {
+        Lanes lows[kVectors], highs[kVectors];
+        for (int j = 0; j < kVectors; ++j) {
+            for (int k = 0; k < kLanes; ++k) lows[j][k] = low, highs[j][k] = high;
+        }
+        long long i = 0;
+        for (; i + kLanes * kVectors <= n; i += kLanes * kVectors) {
+            for (int j = 0; j < kVectors; ++j) {
+                Lanes v;
+                std::memcpy(&v, p + i + kLanes * j, sizeof v);
+                lows[j] = v < lows[j] ? v : lows[j];
+                highs[j] = v > highs[j] ? v : highs[j];
+            }
+        }
+        for (int j = 0; j < kVectors; ++j) {
+            for (int k = 0; k < kLanes; ++k) {
+                low = lows[j][k] < low ? lows[j][k] : low;
+                high = highs[j][k] > high ? highs[j][k] : high;
+            }
+        }
+        for (; i < n; ++i) {
+            low = p[i] < low ? p[i] : low;
+            high = p[i] > high ? p[i] : high;
+        }
+        if constexpr (std::is_floating_point_v<T>) {
+            if (low == 0) low = *std::find(p, p + n, low);
+            if (high == 0) high = *std::find(p, p + n, high);
+        }
+    } else {
+        for (long long i = 1; i < n; ++i) {
+            low = p[i] < low ? p[i] : low;
+            high = p[i] > high ? p[i] : high;
+        }
+    }
+    lowOut = low;
+    highOut = high;
+}
+
 template <class T>
 float ImageBase<T>::computeRange() {
     if (m_image_size <= 0 || !m_data) {
@@ -148,13 +198,7 @@ float ImageBase<T>::computeRange() {
             while (i < n && std::isnan(p[i])) ++i;
         }
         if (i == n) return;
-        T low = p[i], high = p[i];
-        for (++i; i < n; ++i) {
-            low = p[i] < low ? p[i] : low;
-            high = p[i] > high ? p[i] : high;
-        }
-        lows[part] = low;
-        highs[part] = high;
+        rangeOf(p + i, n - i, lows[part], highs[part]);
         found[part] = 1;
     });
     T low = m_data[0], high = m_data[0];

@@ -4,6 +4,7 @@
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/interpolation.h"
 #include "imagelib/detail/messages.h"
+#include "imagelib/detail/paired_columns.h"
 #include "imagelib/detail/power_of_two.h"
 #include "imagelib/detail/simd_dispatch.h"
 #include "imagelib/detail/thread_pool.h"
@@ -42,7 +43,11 @@ KVEL_WIDE_LOOP static void addBlockRow(const T* __restrict row, int fx, int ch, 
     if (fx == 1) {
         for (int i = 0; i < outW * ch; ++i) finish(i, (first ? 0.0f : sums[i]) + static_cast<float>(row[i]));
     } else if (fx == 2 && ch == 1) {
-        for (int x = 0; x < outW; ++x) {
+        int x = 0;
+        if constexpr (std::is_same_v<T, float>) {
+            x = addPairColumns(row, outW, first, last, {sums, out, reciprocal, divisor, powerOfTwo});
+        }
+        for (; x < outW; ++x) {
             float sum = first ? 0.0f : sums[x];
             sum += static_cast<float>(row[2 * x]);
             sum += static_cast<float>(row[2 * x + 1]);
@@ -206,7 +211,9 @@ KVEL_WIDE_LOOP static void blendRow(const GatheredRow& upper, const GatheredRow&
 template <class T, class U>
 KVEL_WIDE_LOOP static void blendPairs(const T* __restrict src, int w, const float* __restrict fx, float fy, int n,
                                       U* __restrict dst) {
-    for (int x = 0; x < n; ++x) dst[x] = toElement<U>(bilinearAt(src + 2 * x, 1, w, fx[x], fy));
+    int x = 0;
+    if constexpr (std::is_same_v<T, float> && std::is_same_v<U, float>) x = blendPairColumns(src, src + w, fx, fy, n, dst);
+    for (; x < n; ++x) dst[x] = toElement<U>(bilinearAt(src + 2 * x, 1, w, fx[x], fy));
 }
 
 // Fills out (same extents as the source's resampled slices) with

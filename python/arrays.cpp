@@ -28,8 +28,21 @@ constexpr ElementType kElementTypes[] = {
 };
 
 int glTypeOfDtype(const py::dtype& dtype) {
+    // numpy's type numbers, looked up once: making a dtype from its name on
+    // every call costs more than a small operation.
+    static const std::vector<int> numbers = [] {
+        std::vector<int> n;
+        for (const ElementType& type : kElementTypes) n.push_back(py::dtype(type.dtype).num());
+        return n;
+    }();
+    const char order = dtype.byteorder();
+    if (order == '=' || order == '|') {
+        for (std::size_t i = 0; i < numbers.size(); ++i) {
+            if (dtype.num() == numbers[i]) return kElementTypes[i].glType;
+        }
+    }
     for (const ElementType& type : kElementTypes) {
-        if (dtype.is(py::dtype(type.dtype)) || dtype.equal(py::dtype(type.dtype))) return type.glType;
+        if (dtype.equal(py::dtype(type.dtype))) return type.glType;
     }
     std::string names;
     for (const ElementType& type : kElementTypes) names += std::string(names.empty() ? "" : ", ") + type.dtype;
@@ -131,8 +144,11 @@ ImagePtr header(int glType, const std::vector<int>& g, void* elements) {
     return image;
 }
 
+// The array itself when its elements are in C order, else a C-ordered copy.
 py::array contiguous(const py::handle& array) {
-    return py::module_::import("numpy").attr("ascontiguousarray")(array);
+    py::array elements = py::array::ensure(array, py::array::c_style);
+    if (!elements) throw py::error_already_set();
+    return elements;
 }
 
 }  // namespace

@@ -36,22 +36,23 @@ kvelops::Kernel kernelOf(const py::handle& kernel) {
 }
 
 double numberOf(const Argument& a, const py::handle& value) {
-    const std::string name = kvelops::spelled(a, kvelops::Spelling::kModule);
+    const auto name = [&] { return kvelops::spelled(a, kvelops::Spelling::kModule); };
     if (a.kind == Kind::kInt) {
-        if (!py::isinstance<py::int_>(value)) throw py::type_error(name + " must be an int");
+        if (!py::isinstance<py::int_>(value)) throw py::type_error(name() + " must be an int");
         // Beyond any limit either way; the table's check names the limits.
         return py::cast<double>(py::float_(py::reinterpret_borrow<py::object>(value)));
     }
     if (!py::isinstance<py::int_>(value) && !py::isinstance<py::float_>(value)) {
-        throw py::type_error(name + " must be a number");
+        throw py::type_error(name() + " must be a number");
     }
     return py::cast<double>(py::float_(py::reinterpret_borrow<py::object>(value)));
 }
 
 // The parameters bound as Python binds them: positionally in the module's
 // order, or by keyword; keyword-only ones by keyword only.
-std::vector<py::object> bind(const kvelops::Operation& op, const py::args& args, const py::kwargs& kwargs) {
-    const std::vector<std::size_t> order = kvelops::moduleOrder(op);
+// `order` is kvelops::moduleOrder(op).
+std::vector<py::object> bind(const kvelops::Operation& op, const std::vector<std::size_t>& order, const py::args& args,
+                             const py::kwargs& kwargs) {
     std::vector<py::object> bound(op.arguments.size());
     std::size_t positional = 0;
     for (std::size_t i : order) {
@@ -82,8 +83,9 @@ std::vector<py::object> bind(const kvelops::Operation& op, const py::args& args,
     return bound;
 }
 
-ImagePtr call(const kvelops::Operation& op, const py::args& args, const py::kwargs& kwargs) {
-    const std::vector<py::object> bound = bind(op, args, kwargs);
+ImagePtr call(const kvelops::Operation& op, const std::vector<std::size_t>& order, const py::args& args,
+              const py::kwargs& kwargs) {
+    const std::vector<py::object> bound = bind(op, order, args, kwargs);
     kvelops::Values values(op.arguments.size());
     std::vector<std::unique_ptr<Source>> sources;
     // An operation that changes its image gets a copy; one that gives its
@@ -141,7 +143,10 @@ ImagePtr call(const kvelops::Operation& op, const py::args& args, const py::kwar
 void defineOperations(py::module_& m) {
     for (const kvelops::Operation& op : kvelops::operations()) {
         m.def(
-            op.name, [&op](const py::args& args, const py::kwargs& kwargs) { return call(op, args, kwargs); },
+            op.name,
+            [&op, order = kvelops::moduleOrder(op)](const py::args& args, const py::kwargs& kwargs) {
+                return call(op, order, args, kwargs);
+            },
             kvelops::moduleDoc(op).c_str());
     }
     m.def(

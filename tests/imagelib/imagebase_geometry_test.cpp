@@ -82,7 +82,7 @@ class GeometryMatchesElementwise : public ::testing::Test {};
 TYPED_TEST_SUITE(GeometryMatchesElementwise, imagetest::ElementTypes);
 
 TYPED_TEST(GeometryMatchesElementwise, Downsample) {
-    const int factors[][4] = {{1, 1, 1, 1}, {2, 1, 1, 1}, {1, 2, 1, 1}, {2, 2, 1, 1}, {3, 2, 2, 1}, {1, 1, 3, 2}};
+    const int factors[][4] = {{1, 1, 1, 1}, {2, 1, 1, 1}, {1, 2, 1, 1}, {2, 2, 1, 1}, {2, 3, 1, 1}, {3, 2, 2, 1}, {1, 1, 3, 2}};
     for (const Extents& e : kShapes) {
         for (const auto& f : factors) {
             auto src = patterned<TypeParam>(e);

@@ -255,6 +255,50 @@ TEST(ImageRange, ComputeRangeSetsEveryChannelAndReturnsTheMaximum) {
     EXPECT_EQ(floats.m_min, -1.0f);
 }
 
+// The range a single pass from the first number finds: not-a-number is
+// passed over, and of extremes that compare equal (+0 and -0) the first one
+// seen is kept.
+template <class T>
+void expectRangeOfOnePass(const std::vector<T>& values) {
+    std::size_t first = 0;
+    while (std::isnan(values[first])) ++first;
+    T low = values[first], high = values[first];
+    for (T v : values) {
+        if (v < low) low = v;
+        if (v > high) high = v;
+    }
+    ImageBase<T> image;
+    image.init(static_cast<int>(values.size()), 1, 1, 1, 1);
+    std::memcpy(image.data(), values.data(), values.size() * sizeof(T));
+    image.computeRange();
+    const float expected[2] = {static_cast<float>(low), static_cast<float>(high)};
+    const float found[2] = {image.m_min, image.m_max};
+    EXPECT_EQ(std::memcmp(expected, found, sizeof found), 0)
+        << values.size() << " values: " << found[0] << ".." << found[1] << ", expected " << expected[0] << ".."
+        << expected[1];
+}
+
+TEST(ImageRange, SignedZerosAndNotANumberAsOnePassFindsThem) {
+    for (std::size_t n : {3u, 31u, 32u, 33u, 100u, 1000u}) {
+        for (std::size_t at : {std::size_t(0), std::size_t(1), n / 2, n - 1}) {
+            for (float background : {1.0f, -1.0f}) {
+                for (float zero : {0.0f, -0.0f}) {
+                    // One zero at `at`, then zeros of the other sign after it: an extreme either way.
+                    std::vector<float> values(n, background);
+                    for (std::size_t i = at; i < n; i += 3) values[i] = i == at ? zero : -zero;
+                    expectRangeOfOnePass(values);
+                    expectRangeOfOnePass(std::vector<double>(values.begin(), values.end()));
+                }
+                std::vector<float> values(n);
+                for (std::size_t i = 0; i < n; ++i) values[i] = background * static_cast<float>((i * 7) % 23);
+                values[at] = std::nanf("");
+                expectRangeOfOnePass(values);
+                expectRangeOfOnePass(std::vector<double>(values.begin(), values.end()));
+            }
+        }
+    }
+}
+
 TEST(ImageByteOrder, SwapReversesTheBytesOfEveryElementSize) {
     ImageBase<unsigned char> bytes;
     bytes.init(1, 1, 1, 1, 1);

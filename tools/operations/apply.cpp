@@ -20,15 +20,16 @@ std::string number(double value) {
 }
 
 void check(const Argument& argument, Value& value, const Values& values, Spelling spelling) {
-    const std::string name = spelled(argument, spelling);
+    // Spelled only for a message: the module checks its arguments on every call.
+    const auto name = [&] { return spelled(argument, spelling); };
     if (!value.given) {
-        if (!argument.optional && argument.kind != Kind::kFlag) throw UsageError(name + " is missing");
+        if (!argument.optional && argument.kind != Kind::kFlag) throw UsageError(name() + " is missing");
         value.number = argument.fallback;
         return;
     }
     switch (argument.kind) {
         case Kind::kImage:
-            if (!value.image) throw UsageError(name + " is missing");
+            if (!value.image) throw UsageError(name() + " is missing");
             break;
         case Kind::kInt: {
             double high = argument.high;
@@ -41,24 +42,24 @@ void check(const Argument& argument, Value& value, const Values& values, Spellin
                 }
             }
             if (value.number != std::floor(value.number) || value.number < argument.low || value.number > high) {
-                throw UsageError(name + " must be a whole number from " + number(argument.low) + " to " +
+                throw UsageError(name() + " must be a whole number from " + number(argument.low) + " to " +
                                  number(high) + ", not " + number(value.number));
             }
             break;
         }
         case Kind::kFloat:
             if (!std::isfinite(static_cast<float>(value.number))) {
-                throw UsageError(name + " must be a finite number, not " + number(value.number));
+                throw UsageError(name() + " must be a finite number, not " + number(value.number));
             }
             break;
         case Kind::kKernel: {
             const Kernel& k = value.kernel;
             if (k.size < 1 || k.size % 2 == 0 || k.size > argument.high ||
                 k.values.size() != static_cast<std::size_t>(k.size) * k.size) {
-                throw UsageError(name + " must be k x k numbers with k odd and at most " + number(argument.high));
+                throw UsageError(name() + " must be k x k numbers with k odd and at most " + number(argument.high));
             }
             for (float v : k.values) {
-                if (!std::isfinite(v)) throw UsageError(name + " must hold finite numbers");
+                if (!std::isfinite(v)) throw UsageError(name() + " must hold finite numbers");
             }
             break;
         }

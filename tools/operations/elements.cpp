@@ -2,6 +2,8 @@
 
 #include <kvel/space.h>
 
+#include "imagelib/detail/uncleared_image.h"
+
 #include <cstring>
 #include <new>
 
@@ -18,7 +20,8 @@ std::unique_ptr<KVEL::Image> copyImage(KVEL::Image& source) {
     if (!image) throw std::logic_error("an image of no known element type");
     image->m_verbose = 0;
     const int* d = source.m_dim;
-    image->init(d[0], d[1], d[2], d[3], source.m_channels);
+    // Every element is copied over: the buffer is not cleared first.
+    KVEL::initUncleared(*image, d[0], d[1], d[2], d[3], source.m_channels);
     withElements(source, [&](auto& typed) {
         if (!elementsOf(*image) && source.m_image_size > 0) throw std::bad_alloc();
         std::memcpy(elementsOf(*image), typed.m_data, sizeof(*typed.m_data) * static_cast<std::size_t>(source.m_image_size));

@@ -2,6 +2,8 @@
 
 #include <kvel/space.h>
 
+#include "imagelib/detail/uncleared_image.h"
+
 namespace kvelops {
 
 bool needsBytes(KVEL::FileFormat format, int glType) {
@@ -16,8 +18,9 @@ bool needsBytes(KVEL::FileFormat format, int glType) {
 ImagePtr toBytes(KVEL::Image& image) {
     auto bytes = std::make_unique<KVEL::ImageBase<unsigned char>>();
     bytes->m_verbose = 0;
-    // toBytes maps one frame: the result holds exactly that.
-    if (bytes->init(image.m_dim[0], image.m_dim[1], image.m_dim[2], 1, image.m_channels) != 0 || !bytes->data()) {
+    // toBytes maps one frame: the result holds exactly that, every element written.
+    if (KVEL::initUncleared(*bytes, image.m_dim[0], image.m_dim[1], image.m_dim[2], 1, image.m_channels) != 0 ||
+        !bytes->data()) {
         throw Refusal("to_bytes", libraryReason("out of memory"));
     }
     KVEL::copyGeometry(*bytes, image);

@@ -1,0 +1,85 @@
+#include "imagelib/detail/paired_columns.h"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
+namespace KVEL {
+
+#if defined(__x86_64__) && defined(__GNUC__)
+
+namespace {
+
+bool hasAvx2() {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+
+// Columns 2x and 2x + 1 of the 16 elements at p, as lanes (0 1 4 5 2 3 6 7)
+// of columns x .. x + 7; reorder() puts such lanes back in column order, and
+// also takes column-ordered values into that lane order.
+__attribute__((target("avx2"))) inline void splitPairs(const float* p, __m256& even, __m256& odd) {
+    const __m256 a = _mm256_loadu_ps(p), b = _mm256_loadu_ps(p + 8);
+    even = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
+    odd = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
+}
+
+__attribute__((target("avx2"))) inline __m256 reorder(__m256 v) {
+    return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(v), _MM_SHUFFLE(3, 1, 2, 0)));
+}
+
+__attribute__((target("avx2"))) int addPairColumnsAvx2(const float* row, int columns, bool first, bool last,
+                                                 const PairSums& to) {
+    const __m256 reciprocal = _mm256_set1_ps(to.reciprocal), divisor = _mm256_set1_ps(to.divisor);
+    const int done = columns & ~7;
+    for (int x = 0; x < done; x += 8) {
+        __m256 even, odd;
+        splitPairs(row + 2 * x, even, odd);
+        __m256 sum = first ? _mm256_setzero_ps() : _mm256_loadu_ps(to.sums + x);
+        sum = _mm256_add_ps(_mm256_add_ps(sum, even), odd);
+        if (!last) {
+            _mm256_storeu_ps(to.sums + x, sum);
+            continue;
+        }
+        sum = to.exact ? _mm256_mul_ps(sum, reciprocal) : _mm256_div_ps(sum, divisor);
+        _mm256_storeu_ps(to.out + x, reorder(sum));
+    }
+    return done;
+}
+
+__attribute__((target("avx2"))) int blendPairColumnsAvx2(const float* row, const float* below, const float* fx, float fy,
+                                                   int columns, float* out) {
+    const __m256 one = _mm256_set1_ps(1), wy = _mm256_set1_ps(fy), gy = _mm256_set1_ps(1 - fy);
+    const int done = columns & ~7;
+    for (int x = 0; x < done; x += 8) {
+        __m256 a0, a1, b0, b1;
+        splitPairs(row + 2 * x, a0, a1);
+        splitPairs(below + 2 * x, b0, b1);
+        const __m256 wx = reorder(_mm256_loadu_ps(fx + x)), gx = _mm256_sub_ps(one, wx);
+        __m256 v = _mm256_mul_ps(a0, _mm256_mul_ps(gx, gy));
+        v = _mm256_add_ps(v, _mm256_mul_ps(a1, _mm256_mul_ps(wx, gy)));
+        v = _mm256_add_ps(v, _mm256_mul_ps(b0, _mm256_mul_ps(gx, wy)));
+        v = _mm256_add_ps(v, _mm256_mul_ps(b1, _mm256_mul_ps(wx, wy)));
+        _mm256_storeu_ps(out + x, reorder(v));
+    }
+    return done;
+}
+
+}  // namespace
+
+int addPairColumns(const float* row, int columns, bool first, bool last, const PairSums& to) {
+    return hasAvx2() ? addPairColumnsAvx2(row, columns, first, last, to) : 0;
+}
+
+int blendPairColumns(const float* row, const float* below, const float* fx, float fy, int columns, float* out) {
+    return hasAvx2() ? blendPairColumnsAvx2(row, below, fx, fy, columns, out) : 0;
+}
+
+#else
+
+int addPairColumns(const float*, int, bool, bool, const PairSums&) { return 0; }
+int blendPairColumns(const float*, const float*, const float*, float, int, float*) { return 0; }
+
+#endif
+
+}  // namespace KVEL
