@@ -410,21 +410,26 @@ std::string describe(const DicomSeries& s) {
            " slices of " + std::to_string(s.width) + " x " + std::to_string(s.height) + ")";
 }
 
+std::vector<DicomSeries> summaries(const std::vector<Series>& series) {
+    std::vector<DicomSeries> out;
+    for (const Series& s : series) out.push_back(s.summary);
+    return out;
+}
+
 }  // namespace
 
 std::vector<DicomSeries> listSeriesIn(const std::string& folder) {
     std::vector<DicomHeader> headers;
     std::vector<Series> series;
-    std::vector<DicomSeries> out;
-    if (!seriesOf(folder, headers, series)) return out;
-    for (const Series& s : series) out.push_back(s.summary);
-    return out;
+    return seriesOf(folder, headers, series) ? summaries(series) : std::vector<DicomSeries>();
 }
 
-Image* readDicomFolder(const std::string& folder, const std::string& uid) {
+Image* readDicomFolder(const std::string& folder, const ReadOptions& options) {
     std::vector<DicomHeader> headers;
     std::vector<Series> series;
     if (!seriesOf(folder, headers, series)) return nullptr;
+    if (options.seriesFound) *options.seriesFound = summaries(series);
+    const std::string& uid = options.series;
     std::size_t pick = 0;
     if (!uid.empty()) {
         while (pick < series.size() && series[pick].summary.uid != uid) ++pick;
