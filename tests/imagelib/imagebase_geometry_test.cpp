@@ -114,7 +114,7 @@ TEST(Downsample, EachMeanLiesAtTheCentreOfItsBlock) {
     std::unique_ptr<Image> made(src.downsample(3, 2, 2, 1, true));
     ASSERT_NE(made, nullptr);
     ASSERT_EQ(inPlace.downsample(3, 2, 2, 1, false), nullptr);
-    for (const Image* out : {made.get(), static_cast<const Image*>(&inPlace)}) {
+    for (const Image* out : std::initializer_list<const Image*>{made.get(), &inPlace}) {
         KVEL::Vec3 mean{};
         for (int a = 0; a < 3; ++a)
             for (int b = 0; b < 2; ++b)
