@@ -223,19 +223,19 @@ bool checkRleFrames(ByteSource& in, long long dataStart, long long dataEnd, int 
         why = "RLE holds at most 15 segments per frame, not the " + std::to_string(segments) + " of these pixels";
         return false;
     }
-    if (!in.seek(dataStart)) return false;
     // The offset table's item first, then one fragment per frame.
-    for (int frame = 0; frame <= frames; ++frame) {
+    bool item = in.seek(dataStart);
+    for (int frame = 0; item && frame <= frames; ++frame) {
         std::uint32_t tag = 0, length = 0;
-        if (in.position() + 8 > dataEnd || !littleU32(in, tag) || !littleU32(in, length) || tag != 0xe000fffeu) {
-            why = "the RLE pixel data hold fewer fragments than the " + std::to_string(frames) + " frames";
+        item = in.position() + 8 <= dataEnd && littleU32(in, tag) && littleU32(in, length) && tag == 0xe000fffeu;
+        const long long end = in.position() + length;
+        if (item && frame > 0 && !rleHeaderFits(in, length, segments, "RLE frame " + std::to_string(frame), why)) {
             return false;
         }
-        const long long end = in.position() + length;
-        if (frame > 0 && !rleHeaderFits(in, length, segments, "RLE frame " + std::to_string(frame), why)) return false;
-        if (!in.seek(end)) return false;
+        item = item && in.seek(end);
     }
-    return true;
+    if (!item) why = "the RLE pixel data hold fewer fragments than the " + std::to_string(frames) + " frames";
+    return item;
 }
 
 }  // namespace KVEL
