@@ -30,10 +30,20 @@ KVEL_API FileFormat formatOfFile(const char* path);
 // The format writeImage picks for this name: by extension, case ignored.
 KVEL_API FileFormat formatForName(const char* path);
 
+struct DicomSeries {
+    std::string uid;          // SeriesInstanceUID
+    std::string description;  // SeriesDescription
+    int slices = 0;           // frames of all its files
+    int width = 0, height = 0;
+};
+
 struct ReadOptions {
     // The SeriesInstanceUID to read from a DICOM folder; empty: the series
     // with the most slices (a notice names the others).
     std::string series;
+    // When set, receives every image series of a DICOM folder read, as
+    // listDicomSeries has them, from the same scan of the folder.
+    std::vector<DicomSeries>* seriesFound = nullptr;
 };
 
 // A new image (owned by the caller) or null, with the reason in lastError().
@@ -41,13 +51,6 @@ struct ReadOptions {
 KVEL_API Image* readImage(const char* path);
 KVEL_API Image* readImage(const char* path, const ReadOptions& options);
 KVEL_API Image* readImage(const void* bytes, std::size_t size);
-
-struct DicomSeries {
-    std::string uid;          // SeriesInstanceUID
-    std::string description;  // SeriesDescription
-    int slices = 0;           // frames of all its files
-    int width = 0, height = 0;
-};
 
 // Every image series below a folder, the one readImage picks first; empty
 // with the reason in lastError() when it holds none.

@@ -137,6 +137,7 @@ bool readHeader(gdcm::Reader& reader, const std::string& name, DicomHeader& h, s
     h.sopClass = uid.SetFromUID(sopClass.c_str()) && uid.GetName() ? uid.GetName() : sopClass.empty() ? "object of no class" : sopClass;
     const gdcm::TransferSyntax& syntax = file.GetHeader().GetDataSetTransferSyntax();
     h.compressed = syntax.IsEncapsulated() || syntax == gdcm::TransferSyntax::DeflatedExplicitVRLittleEndian;
+    h.rle = syntax == gdcm::TransferSyntax::RLELossless;
     const std::string photometric = text(ds, gdcm::Tag(0x0028, 0x0004));
     h.halfChroma = photometric == "YBR_FULL_422";
     // GDCM's raw decoder asserts on this one; it is only written compressed.
@@ -144,6 +145,18 @@ bool readHeader(gdcm::Reader& reader, const std::string& name, DicomHeader& h, s
                              gdcm::PhotometricInterpretation::YBR_PARTIAL_422) {
         why = name + " holds uncompressed YBR_PARTIAL_422 pixels";
         return false;
+    }
+    // GDCM's decoder asserts on palette colour without its three lookup
+    // tables (a descriptor, and data whole or segmented, for each colour).
+    if (gdcm::PhotometricInterpretation::GetPIType(photometric.c_str()) == gdcm::PhotometricInterpretation::PALETTE_COLOR) {
+        for (std::uint16_t colour = 0; colour < 3; ++colour) {
+            const bool data = ds.FindDataElement(gdcm::Tag(0x0028, 0x1201 + colour)) ||
+                              ds.FindDataElement(gdcm::Tag(0x0028, 0x1221 + colour));
+            if (!ds.FindDataElement(gdcm::Tag(0x0028, 0x1101 + colour)) || !data) {
+                why = name + " holds PALETTE COLOR pixels without their colour lookup tables";
+                return false;
+            }
+        }
     }
     h.seriesUid = text(ds, gdcm::Tag(0x0020, 0x000e));
     h.description = text(ds, gdcm::Tag(0x0008, 0x103e));
@@ -233,6 +246,17 @@ bool guarded(const std::string& name, std::string& why, bool (*read)(gdcm::Reade
     }
 }
 
+// The header, then (RLE) the fragments' own headers GDCM's decoder trusts.
+bool readChecked(const std::string& name, gdcm::Reader& reader, ByteSource& bytes, DicomHeader& h, std::string& why) {
+    if (!guarded(name, why, readHeader, reader, h)) return false;
+    if (!h.isImage || !h.rle) return true;
+    if (!checkRleFrames(bytes, h.dataStart, h.dataEnd, h.frames, h.samples * (h.bitsAllocated / 8), why)) {
+        why = name + " is a damaged DICOM file: " + why;
+        return false;
+    }
+    return true;
+}
+
 bool isDirectory(const std::string& path, struct stat& info) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
@@ -306,10 +330,9 @@ bool readDicomHeader(const std::string& path, DicomHeader& header, std::string& 
         why = path + " is a damaged DICOM file: " + why;
         return false;
     }
-    file.reset();
     gdcm::Reader reader;
     reader.SetFileName(path.c_str());
-    return guarded(path, why, readHeader, reader, header);
+    return readChecked(path, reader, bytes, header, why);
 }
 
 bool readDicomHeader(std::istream& in, const unsigned char* bytes, std::size_t size, const std::string& name,
@@ -324,7 +347,7 @@ bool readDicomHeader(std::istream& in, const unsigned char* bytes, std::size_t s
     }
     gdcm::Reader reader;
     reader.SetStream(in);
-    return guarded(name, why, readHeader, reader, header);
+    return readChecked(name, reader, source, header, why);
 }
 
 bool scanDicomFolder(const std::string& folder, std::vector<DicomHeader>& headers, int& skipped, std::string& why) {

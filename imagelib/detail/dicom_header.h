@@ -16,6 +16,7 @@ struct DicomHeader {
     long long dataStart = 0;     // where the pixel data's value starts (checkDicomStructure)
     long long dataEnd = 0;       // where it ends: GDCM decodes no bytes after it
     bool compressed = false;     // pixel data or the whole data set compressed
+    bool rle = false;            // pixel data in RLE Lossless fragments
     bool halfChroma = false;     // YBR_FULL_422: two samples per colour pixel stored
     std::string sopClass;     // its name when known, else the UID
     bool isImage = false;     // has rows, columns and pixel bits

@@ -52,17 +52,19 @@ struct Walker {
                 if (fragments && length == kUndefined) return fail("a pixel fragment has no length");
                 const long long itemEnd = in.position() + length;
                 if (length > end - in.position()) return fail("an item's length runs past its end");
-                if (!fragments && !elements(itemEnd, big, depth + 1, false)) return false;
+                if (!fragments && !elements(itemEnd, big, depth + 1, false, false)) return false;
                 if (!in.seek(itemEnd)) return false;
-            } else if (!elements(end, big, depth + 1, false)) {
+            } else if (!elements(end, big, depth + 1, false, true)) {
                 return false;
             }
         }
         return fail("a sequence has no end");
     }
 
-    // Elements up to end (or an item delimiter); at the top level up to the pixel data.
-    bool elements(long long end, bool big, int depth, bool top) {
+    // Elements up to end (or an item delimiter); at the top level up to the
+    // pixel data. An item of undefined length must end in its delimiter: GDCM
+    // reads on past `end` for it, and asserts when the bytes end first.
+    bool elements(long long end, bool big, int depth, bool top, bool delimited) {
         if (depth > kMaxDepth) return fail("sequences nest too deep");
         bool settled = !top;
         while (in.position() < end) {
@@ -116,7 +118,8 @@ struct Walker {
             // A second transfer syntax would be read here but not by GDCM.
             if (meta && element <= lastMeta) return fail("the meta group's elements are out of order or repeated");
             if (meta) lastMeta = element;
-            if (top && group == 0x7fe0 && element == 0x0010) {
+            const bool pixels = group == 0x7fe0 && element == 0x0010;
+            if (top && pixels) {
                 dataStart = in.position();
                 if (length == kUndefined) {
                     if (!items(end, bigHere, true, depth)) return false;
@@ -127,7 +130,12 @@ struct Walker {
                 return length <= end - in.position() || fail("the pixel data run past the end of the file");
             }
             if (length == kUndefined) {
-                if (!items(end, bigHere, false, depth)) return false;
+                // Only sequences, unknown values and (an icon's) pixel fragments
+                // may: GDCM asserts on others.
+                if (explicitHere && !pixels && std::strcmp(vr, "SQ") != 0 && std::strcmp(vr, "UN") != 0) {
+                    return fail("a value of VR " + std::string(vr) + " has undefined length");
+                }
+                if (!items(end, bigHere, pixels, depth)) return false;
                 continue;
             }
             if (length > end - in.position()) return fail("an element's length runs past its end");
@@ -144,6 +152,7 @@ struct Walker {
             }
             if (!in.seek(in.position() + length)) return false;
         }
+        if (delimited) return fail("an item of undefined length has no delimiter");
         return settled || fail("the file ends in its meta group");  // GDCM asserts
     }
 
@@ -155,12 +164,44 @@ struct Walker {
             if (group != 0xfffe || element != 0xe000) return fail("a sequence holds no item");
             const long long itemEnd = length == kUndefined ? end : in.position() + length;
             if (length != kUndefined && length > end - in.position()) return fail("an item's length runs past its sequence");
-            if (!elements(itemEnd, big, depth + 1, false)) return false;
+            if (!elements(itemEnd, big, depth + 1, false, length == kUndefined)) return false;
         }
         return true;
     }
 
 };
+
+bool littleU32(ByteSource& in, std::uint32_t& v) {
+    unsigned char b[4];
+    if (!in.read(b, 4)) return false;
+    v = b[0] | b[1] << 8 | b[2] << 16 | std::uint32_t(b[3]) << 24;
+    return true;
+}
+
+// A fragment's RLE header: the segment count, then each segment's offset,
+// past the 64-byte header, rising and inside the fragment.
+bool rleHeaderFits(ByteSource& in, std::uint32_t length, int segments, const std::string& which, std::string& why) {
+    std::uint32_t header[16];
+    for (std::uint32_t& v : header) {
+        if (length < sizeof header || !littleU32(in, v)) {
+            why = which + " is shorter than its header";
+            return false;
+        }
+    }
+    if (header[0] != static_cast<std::uint32_t>(segments)) {
+        why = which + " holds " + std::to_string(header[0]) + " segments, not the " + std::to_string(segments) +
+              " of its pixels";
+        return false;
+    }
+    for (int i = 1; i <= segments; ++i) {
+        const std::uint32_t least = i == 1 ? sizeof header : header[i - 1] + 1;
+        if (header[i] < least || header[i] >= length) {
+            why = which + "'s segment " + std::to_string(i) + " does not start inside it, after the one before";
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -171,10 +212,30 @@ bool checkDicomStructure(ByteSource& in, long long& dataStart, long long& dataEn
     // Without a meta group: explicit when the first element shows two VR letters.
     const bool letters = !preamble && in.size() >= 6 && head[4] >= 'A' && head[4] <= 'Z' && head[5] >= 'A' && head[5] <= 'Z';
     Walker walker{in, preamble || letters, false, why, "", in.size(), in.size()};
-    const bool whole = walker.elements(in.size(), false, 0, true);
+    const bool whole = walker.elements(in.size(), false, 0, true, false);
     dataStart = walker.dataStart;
     dataEnd = walker.dataEnd;
     return whole;
+}
+
+bool checkRleFrames(ByteSource& in, long long dataStart, long long dataEnd, int frames, int segments, std::string& why) {
+    if (segments < 1 || segments > 15) {
+        why = "RLE holds at most 15 segments per frame, not the " + std::to_string(segments) + " of these pixels";
+        return false;
+    }
+    // The offset table's item first, then one fragment per frame.
+    bool item = in.seek(dataStart);
+    for (int frame = 0; item && frame <= frames; ++frame) {
+        std::uint32_t tag = 0, length = 0;
+        item = in.position() + 8 <= dataEnd && littleU32(in, tag) && littleU32(in, length) && tag == 0xe000fffeu;
+        const long long end = in.position() + length;
+        if (item && frame > 0 && !rleHeaderFits(in, length, segments, "RLE frame " + std::to_string(frame), why)) {
+            return false;
+        }
+        item = item && in.seek(end);
+    }
+    if (!item) why = "the RLE pixel data hold fewer fragments than the " + std::to_string(frames) + " frames";
+    return item;
 }
 
 }  // namespace KVEL

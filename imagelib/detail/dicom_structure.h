@@ -16,4 +16,10 @@ namespace KVEL {
 // end of the bytes without pixel data).
 bool checkDicomStructure(ByteSource& in, long long& dataStart, long long& dataEnd, std::string& why);
 
+// Whether RLE pixel data (fragments in [dataStart, dataEnd), as checked
+// above) hold a fragment per frame, each with an RLE header of `segments`
+// segments whose offsets rise within it: GDCM's decoder divides by the count
+// and reads past its offset table otherwise.
+bool checkRleFrames(ByteSource& in, long long dataStart, long long dataEnd, int frames, int segments, std::string& why);
+
 }  // namespace KVEL

@@ -50,8 +50,8 @@ bool readNiftiFileHeader(const std::string& path, ImageHeader& header);
 void describeImage(const Image& image, ImageHeader& header);
 extern const Codec kDicomCodec;
 
-// A DICOM folder: the series of that UID, or the largest when uid is empty.
-Image* readDicomFolder(const std::string& folder, const std::string& uid);
+// A DICOM folder: the series options.series names, or the largest when it is empty.
+Image* readDicomFolder(const std::string& folder, const ReadOptions& options);
 std::vector<DicomSeries> listSeriesIn(const std::string& folder);
 
 // Refuses an image a format cannot hold, in one wording for every format:

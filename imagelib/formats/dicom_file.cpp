@@ -169,6 +169,17 @@ bool decodeFile(const Source& source, unsigned char* out, std::size_t bytes, std
             why = name + "'s pixel data are damaged or shorter than rows x columns x frames";
             return false;
         }
+        // GDCM swaps big-endian pixels 16 bits at a time: a 32-bit sample
+        // comes with its halves exchanged.
+        if (h.bitsAllocated == 32 &&
+            reader.GetFile().GetHeader().GetDataSetTransferSyntax() == gdcm::TransferSyntax::ExplicitVRBigEndian) {
+            for (std::size_t i = 0; i + 4 <= bytes; i += 4) {
+                std::uint16_t half[2];
+                std::memcpy(half, out + i, 4);
+                std::swap(half[0], half[1]);
+                std::memcpy(out + i, half, 4);
+            }
+        }
         if (h.samples == 3 && image.GetPlanarConfiguration() == 1) {
             // Colour planes one after the other: interleave them, frame by frame.
             const std::size_t plane = static_cast<std::size_t>(h.rows) * h.columns;
@@ -410,21 +421,26 @@ std::string describe(const DicomSeries& s) {
            " slices of " + std::to_string(s.width) + " x " + std::to_string(s.height) + ")";
 }
 
+std::vector<DicomSeries> summaries(const std::vector<Series>& series) {
+    std::vector<DicomSeries> out;
+    for (const Series& s : series) out.push_back(s.summary);
+    return out;
+}
+
 }  // namespace
 
 std::vector<DicomSeries> listSeriesIn(const std::string& folder) {
     std::vector<DicomHeader> headers;
     std::vector<Series> series;
-    std::vector<DicomSeries> out;
-    if (!seriesOf(folder, headers, series)) return out;
-    for (const Series& s : series) out.push_back(s.summary);
-    return out;
+    return seriesOf(folder, headers, series) ? summaries(series) : std::vector<DicomSeries>();
 }
 
-Image* readDicomFolder(const std::string& folder, const std::string& uid) {
+Image* readDicomFolder(const std::string& folder, const ReadOptions& options) {
     std::vector<DicomHeader> headers;
     std::vector<Series> series;
     if (!seriesOf(folder, headers, series)) return nullptr;
+    if (options.seriesFound) *options.seriesFound = summaries(series);
+    const std::string& uid = options.series;
     std::size_t pick = 0;
     if (!uid.empty()) {
         while (pick < series.size() && series[pick].summary.uid != uid) ++pick;

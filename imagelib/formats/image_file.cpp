@@ -128,7 +128,7 @@ Image* readImage(const char* path, const ReadOptions& options) {
     }
     const std::string name(path);
     return withoutThrowing(name, [&]() -> Image* {
-        if (isFolder(path)) return readDicomFolder(name, options.series);
+        if (isFolder(path)) return readDicomFolder(name, options);
         long long size = 0;
         std::string why;
         File file = openRegularFile(name, size, why);

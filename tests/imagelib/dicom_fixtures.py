@@ -9,6 +9,11 @@ Run with Debian's /usr/bin/python3 (pydicom, numpy):
   dicom_fixtures.py seeds DIR   small files for the fuzz seed corpus
   dicom_fixtures.py ct DIR      a 512 x 512 x 400 CT series (12 of 16 bits,
                                 intercept -1024) for the benchmark
+  dicom_fixtures.py samples DIR one line "NAME read|unread" in DIR/manifest.txt
+                                per pydicom sample file; for each one pydicom
+                                decodes, NAME.values holds its rescaled values
+                                as little-endian doubles, frame by frame, row
+                                by row, samples of a pixel together
 """
 import os
 import sys
@@ -225,5 +230,21 @@ def ct(folder):
     series(folder, 400, AXIAL, shape=(512, 512), slope=1, intercept=-1024, bits_stored=12)
 
 
+def samples(top):
+    folder = os.path.join(os.path.dirname(pydicom.__file__), "data", "test_files")
+    manifest = []
+    for name in sorted(n for n in os.listdir(folder) if n.endswith(".dcm")):
+        try:
+            ds = pydicom.dcmread(os.path.join(folder, name))
+            values = pydicom.pixel_data_handlers.util.apply_modality_lut(ds.pixel_array, ds)
+        except Exception:  # no pixels, or none pydicom decodes here
+            manifest.append(name + " unread")
+            continue
+        values.astype("<f8").tofile(os.path.join(top, name + ".values"))
+        manifest.append(name + " read")
+    with open(os.path.join(top, "manifest.txt"), "w") as f:
+        f.write("\n".join(manifest) + "\n")
+
+
 if __name__ == "__main__":
-    {"write": write, "seeds": seeds, "ct": ct}[sys.argv[1]](sys.argv[2])
+    {"write": write, "seeds": seeds, "ct": ct, "samples": samples}[sys.argv[1]](sys.argv[2])

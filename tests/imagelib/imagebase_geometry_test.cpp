@@ -1,4 +1,5 @@
 #include "imagelib/imagebase.h"
+#include "imagelib/space.h"
 
 #include "image_fill.h"
 
@@ -6,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -94,6 +96,34 @@ TYPED_TEST(GeometryMatchesElementwise, Downsample) {
             EXPECT_EQ(src->downsample(f[0], f[1], f[2], f[3], false), nullptr);
             EXPECT_TRUE(imagetest::sameElements(*src, *expected));
         }
+    }
+}
+
+// A block's mean lies at the mean of the block's points, on an oblique grid,
+// in a new image and in place.
+TEST(Downsample, EachMeanLiesAtTheCentreOfItsBlock) {
+    ImageBase<float> src;
+    src.init(7, 6, 5, 1, 1);
+    src.setSpacing(0.5f, 1.5f, 2.0f, 1.0f);
+    src.m_position[0] = -12.0f, src.m_position[1] = 30.5f, src.m_position[2] = 7.0f;
+    const double c = std::cos(0.3), s = std::sin(0.3);
+    KVEL::setDirection(src, {{{c, 0, s}, {0, 1, 0}, {-s, 0, c}}});
+    ImageBase<float> inPlace;
+    inPlace.init(7, 6, 5, 1, 1);
+    KVEL::copyGeometry(inPlace, src);
+    std::unique_ptr<Image> made(src.downsample(3, 2, 2, 1, true));
+    ASSERT_NE(made, nullptr);
+    ASSERT_EQ(inPlace.downsample(3, 2, 2, 1, false), nullptr);
+    for (const Image* out : std::initializer_list<const Image*>{made.get(), &inPlace}) {
+        KVEL::Vec3 mean{};
+        for (int a = 0; a < 3; ++a)
+            for (int b = 0; b < 2; ++b)
+                for (int g = 0; g < 2; ++g) {
+                    const KVEL::Vec3 p = KVEL::physicalPoint(src, {3.0 + a, 2.0 + b, 2.0 + g});
+                    for (int i = 0; i < 3; ++i) mean[i] += p[i] / 12;
+                }
+        const KVEL::Vec3 got = KVEL::physicalPoint(*out, {1, 1, 1});
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(got[i], mean[i], 1e-4) << i;
     }
 }
 

@@ -1,13 +1,16 @@
 """Converts real volumes among NIfTI, MetaImage and NRRD with the kvel tool and
 checks that every probe voxel keeps its value at its physical point: as nibabel
 places the voxels of NIfTI files, as ITK (itk_probe) places those of MetaImage
-and NRRD files.
+and NRRD files. DICOM series pydicom writes are converted too, their voxels
+placed as ITK's series reader has them; dcm2niix's NIfTI of each series (when
+Debian's dcm2niix is installed) must hold the same values at the same points.
 
 usage: /usr/bin/python3 round_trip.py KVEL_TOOL ITK_PROBE
 Prints one line per conversion that moved a voxel and exits 1 if any did
 (77, skipped, without nibabel)."""
 import os
 import gzip
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -19,7 +22,14 @@ except ImportError:
     print("needs Debian's python3-nibabel and python3-numpy")
     sys.exit(77)
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "imagelib"))
+try:
+    import dicom_fixtures as dicom
+except ImportError:
+    dicom = None  # no pydicom: the DICOM series are left out
+
 KVEL, PROBE = sys.argv[1:3]
+DCM2NIIX = shutil.which("dcm2niix")
 SCRATCH = None
 TEMPLATES = "/usr/share/mricron/templates"
 NIBABEL_DATA = os.path.join(os.path.dirname(nib.__file__), "tests", "data")
@@ -137,7 +147,14 @@ def probe_voxels(shape, count=40):
     return corners + inside
 
 
-def values_at(path, points):
+def probe(path, points=(), series=None):
+    """itk_probe's output: the grid's lines (origin, spacing, direction, size) and one line per point."""
+    args = [PROBE] + (["--series", series] if series else []) + [path] + ["%.17g" % v for p in points for v in p]
+    lines = subprocess.run(args, check=True, capture_output=True, text=True).stdout.splitlines()
+    return lines[:4], lines[4:]
+
+
+def values_at(path, points, series=None):
     """The values each format's judge finds at LPS points (None: outside the grid)."""
     if is_nifti(path):
         affine, data = nifti_voxels(path)
@@ -149,18 +166,31 @@ def values_at(path, points):
             inside = np.all(np.abs(ijk - index) < 1e-3) and np.all(index >= 0) and np.all(index < data.shape[:3])
             found.append(np.atleast_1d(data[tuple(index)]).astype(float) if inside else None)
         return found
-    args = [PROBE, path] + ["%.17g" % v for p in points for v in p]
-    lines = subprocess.run(args, check=True, capture_output=True, text=True).stdout.splitlines()[3:]
+    lines = probe(path, points, series)[1]
     return [None if line == "outside" else np.array(line.split(), dtype=float) for line in lines]
 
 
-def moved(original, output):
-    """The first probe voxel of the original NIfTI that the output does not hold at its point, or None."""
-    affine, data = nifti_voxels(original)
+def nifti_reference(path):
+    """Probe voxels of a NIfTI file: (voxels, their LPS points, their values), as nibabel has them."""
+    affine, data = nifti_voxels(path)
     voxels = probe_voxels(data.shape)
     points = [lps(affine[:3, :3] @ v + affine[:3, 3]) for v in voxels]
-    for voxel, got in zip(voxels, values_at(output, points)):
-        want = np.atleast_1d(data[tuple(voxel)]).astype(float)
+    return voxels, points, [np.atleast_1d(data[tuple(v)]).astype(float) for v in voxels]
+
+
+def series_reference(folder, series):
+    """Probe voxels of a DICOM series as ITK's series reader places them."""
+    grid = [np.array(line.split()[1:], dtype=float) for line in probe(folder, series=series)[0]]
+    origin, spacing, direction, size = grid[0], grid[1], grid[2].reshape(3, 3), grid[3].astype(int)
+    voxels = probe_voxels(tuple(size))
+    points = [origin + direction @ (spacing * v) for v in voxels]
+    return voxels, points, values_at(folder, points, series)
+
+
+def moved(reference, output):
+    """The first probe voxel of the reference that the output does not hold at its point, or None."""
+    voxels, points, wanted = reference
+    for voxel, want, got in zip(voxels, wanted, values_at(output, points)):
         if got is None or got.shape != want.shape or not np.allclose(got, want, rtol=1e-6, atol=1e-6):
             return "voxel %s holds %s there, not %s" % (voxel, got, want)
     return None
@@ -171,27 +201,86 @@ CONVERSIONS = [("", ".mha"), ("", ".mhd"), ("", ".nrrd"), ("", ".nii.gz"),
                (".mha", ".mha.nii"), (".mhd", ".mhd.nii"), (".nrrd", ".nrrd.nii"), (".nii.gz", ".nii.gz.nii")]
 
 
+# What each DICOM series goes through: conversions, and an operation that
+# keeps every voxel where it is (blocks of one voxel).
+SERIES_COMMANDS = [(("convert",), ".nii.gz"), (("convert",), ".mha"), (("convert",), ".nrrd"),
+                   (("downsample", "1", "1", "1", "1"), ".nii.gz")]
+
+
+def dicom_series():
+    """Folders of series pydicom writes, file names unrelated to position: (name, folder, UID to pick or None)."""
+    if dicom is None:
+        return []
+    cases = [("axial", 8, dicom.AXIAL, {"slope": 1, "intercept": -1024, "bits_stored": 12}),
+             ("oblique", 6, dicom.oblique(), {"kind": "i2", "signed": True, "slope": 0.5, "intercept": 3}),
+             ("sagittal", 5, dicom.SAGITTAL, {"kind": "i2", "signed": True}),
+             ("rle", 4, dicom.AXIAL, {"syntax": dicom.RLELossless})]
+    found = []
+    for name, count, orientation, options in cases:
+        folder = os.path.join(SCRATCH, "dicom_" + name)
+        dicom.series(folder, count, orientation, **options)
+        found.append((name, folder, None))
+    # A second, smaller series beside the axial one, read when picked. Its
+    # instances are numbered in position order: dcm2niix cannot reorder three.
+    smaller = dicom.series(os.path.join(SCRATCH, "dicom_axial"), 3, dicom.SAGITTAL, shape=(8, 6), shuffle=False)
+    found.append(("axial_picked", os.path.join(SCRATCH, "dicom_axial"), smaller))
+    return found
+
+
+def dcm2niix_output(folder, series, name):
+    """The NIfTI file dcm2niix writes for that series (the largest when None), or None without dcm2niix."""
+    if not DCM2NIIX:
+        return None
+    out = os.path.join(SCRATCH, "dcm2niix_" + name)
+    os.makedirs(out)
+    subprocess.run([DCM2NIIX, "-b", "n", "-z", "n", "-f", "%j", "-o", out, folder], check=True, capture_output=True)
+    written = {f[:-len(".nii")]: os.path.join(out, f) for f in os.listdir(out) if f.endswith(".nii")}
+    if series is None:
+        series = max(written, key=lambda uid: nib.load(written[uid]).shape[2])
+    return written[series]
+
+
 def main():
     inputs = written_inputs()
     inputs.update(real_inputs())
     problems = []
+
+    def check(reference, source, target):
+        why = moved(reference, target)
+        if why:
+            problems.append("%s -> %s: %s" % (os.path.basename(source), os.path.basename(target), why))
+
+    def convert(source, target, series=None, command=("convert",)):
+        subprocess.run([KVEL] + list(command) + (["--series", series] if series else []) + [source, target],
+                       check=True, capture_output=True)
+
     for name, original in sorted(inputs.items()):
+        reference = nifti_reference(original)
         stem = os.path.join(SCRATCH, "out_" + name.split(".")[0])
         for source, target in CONVERSIONS:
             source, target = stem + source if source else original, stem + target
-            subprocess.run([KVEL, "convert", source, target], check=True, capture_output=True)
-            why = moved(original, target)
-            if why:
-                problems.append("%s -> %s: %s" % (os.path.basename(source), os.path.basename(target), why))
+            convert(source, target)
+            check(reference, source, target)
     spellings = nrrd_spellings(inputs)
     for spelling, original in spellings:
         target = spelling + ".nii.gz"
-        subprocess.run([KVEL, "convert", spelling, target], check=True, capture_output=True)
-        why = moved(original, target)
-        if why:
-            problems.append("%s -> %s: %s" % (os.path.basename(spelling), os.path.basename(target), why))
+        convert(spelling, target)
+        check(nifti_reference(original), spelling, target)
     count = len(CONVERSIONS) * len(inputs) + len(spellings)
-    print("\n".join(problems + ["%d conversions of %d files" % (count, len(inputs) + len(spellings))]))
+    series = dicom_series()
+    for name, folder, uid in series:
+        reference = series_reference(folder, uid)
+        for command, ending in SERIES_COMMANDS:
+            target = os.path.join(SCRATCH, "series_%s_%s%s" % (name, command[0], ending))
+            convert(folder, target, uid, command)
+            check(reference, folder, target)
+            count += 1
+        theirs = dcm2niix_output(folder, uid, name)
+        if theirs:
+            check(reference, folder + " (dcm2niix)", theirs)
+            count += 1
+    print("\n".join(problems + ["%d conversions of %d files and %d DICOM series%s" % (
+        count, len(inputs) + len(spellings), len(series), "" if DCM2NIIX else " (no dcm2niix)")]))
     return 1 if problems else 0
 
 

@@ -38,7 +38,7 @@ void parseValue(const Argument& a, const std::string& text, kvelops::Value& valu
     value.given = true;
     switch (a.kind) {
         case Kind::kImage:
-            command.images.push_back(readImage(text));
+            command.images.push_back(readImage(text, command.series));
             value.image = command.images.back().get();
             if (command.firstImage.empty()) command.firstImage = text;
             break;
@@ -55,6 +55,7 @@ void parseValue(const Argument& a, const std::string& text, kvelops::Value& valu
 
 ParsedCommand parseCommand(const kvelops::Operation& op, std::vector<std::string> args) {
     ParsedCommand command;
+    command.series = takeSeries(args);
     command.values.resize(op.arguments.size());
     // Named arguments may stand anywhere; what remains is positional.
     std::vector<std::string> positional;

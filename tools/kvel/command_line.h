@@ -14,6 +14,7 @@ struct ParsedCommand {
     std::vector<kvelops::ImagePtr> images;  // owned here; values point at them
     std::string firstImage;                 // the name refusals are reported under
     std::string output;                     // empty when the operation writes no image
+    std::string series;                     // --series: the series read from DICOM folders
 };
 
 // Throws a usage Failure for text that does not fit the operation.

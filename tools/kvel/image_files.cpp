@@ -1,11 +1,12 @@
 #include "image_files.h"
 
-#include <kvel/image_file.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+
+#include <kvel/image_file.h>
 
 #include "operations/pictures.h"
 #include "failure.h"
@@ -16,20 +17,27 @@ void checkImageFileName(const std::string& path) {
     }
 }
 
+std::string takeSeries(std::vector<std::string>& args) {
+    const auto at = std::find(args.begin(), args.end(), "--series");
+    if (at == args.end()) return "";
+    if (at + 1 == args.end()) throw Failure("--series needs a SeriesInstanceUID", true);
+    const std::string uid = *(at + 1);
+    args.erase(at, at + 2);
+    return uid;
+}
+
 std::unique_ptr<KVEL::Image> readImage(const std::string& path, const std::string& series) {
     if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
         std::fclose(file);
     } else {
         throw Failure(path + ": " + std::strerror(errno));
     }
-    std::unique_ptr<KVEL::Image> image(KVEL::readImage(path.c_str(), KVEL::ReadOptions{series}));
+    std::vector<KVEL::DicomSeries> found;
+    std::unique_ptr<KVEL::Image> image(KVEL::readImage(path.c_str(), KVEL::ReadOptions{series, &found}));
     if (!image) throw Failure(path + ": " + kvelops::libraryReason("not an image file this tool can read"));
-    if (series.empty() && KVEL::formatOfFile(path.c_str()) == KVEL::FileFormat::kDicom) {
-        const std::size_t count = KVEL::listDicomSeries(path.c_str()).size();
-        if (count > 1) {
-            std::cerr << "kvel: " << path << " holds " << count << " series; read the largest (kvel info " << path
-                      << " lists them, --series UID picks one)\n";
-        }
+    if (series.empty() && found.size() > 1) {
+        std::cerr << "kvel: " << path << " holds " << found.size() << " series; read the largest (kvel info " << path
+                  << " lists them, --series UID picks one)\n";
     }
     image->m_verbose = 0;
     image->computeRange();

@@ -7,9 +7,14 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 // Throws a usage Failure for a name no format is chosen by.
 void checkImageFileName(const std::string& path);
+
+// Takes "--series UID" out of a command's arguments: the series every DICOM
+// folder among its inputs is read from. Empty when not given.
+std::string takeSeries(std::vector<std::string>& args);
 
 // The image with its range and channel windows computed, progress messages off.
 // A DICOM folder gives the series of that UID, or its largest (standard

@@ -65,8 +65,7 @@ void printInfo(std::ostream& out, const std::string& name, const KVEL::ImageHead
     }
 }
 
-void printSeries(std::ostream& out, const std::string& path) {
-    const std::vector<KVEL::DicomSeries> series = KVEL::listDicomSeries(path.c_str());
+void printSeries(std::ostream& out, const std::vector<KVEL::DicomSeries>& series) {
     if (series.empty()) return;
     out << "  series:       " << series.size() << " (UID, description, slices, size)\n";
     for (const KVEL::DicomSeries& s : series) {

@@ -36,8 +36,9 @@ void printUsage(std::ostream& out) {
            "(.jpeg), .tif (.tiff), .nii (.nii.gz), .bmp, .mhd (with its .raw) or .mha. A\n"
            ".bmp or .jpg output holds 8-bit channels, a .png output 8 or 16-bit ones; other\n"
            "element types are mapped through their value range.\n"
-           "IN may be a DICOM file or a folder of DICOM series: --series UID picks one\n"
-           "(the largest by default; kvel info FOLDER lists them all).\n"
+           "IN may be a DICOM file or a folder of DICOM series: every command takes\n"
+           "--series UID to read that series from the folders it reads (the largest by\n"
+           "default; kvel info FOLDER lists them all).\n"
            "\n";
     listLine(out, "info [--header] [--series UID] FILE...", "element type, extents, channels, geometry, where raw elements lie, range");
     listLine(out, "convert [--series UID] IN OUT", "read IN, write OUT");
@@ -48,16 +49,6 @@ void printUsage(std::ostream& out) {
 
 // Each file's header; its channels' ranges too unless --header is given or
 // it holds more elements than an image can (a raw volume to be mapped in parts).
-// Takes "--series UID" out of the arguments.
-std::string takeSeries(std::vector<std::string>& args) {
-    const auto at = std::find(args.begin(), args.end(), "--series");
-    if (at == args.end()) return "";
-    if (at + 1 == args.end()) throw Failure("--series needs a SeriesInstanceUID", true);
-    const std::string uid = *(at + 1);
-    args.erase(at, at + 2);
-    return uid;
-}
-
 int info(std::vector<std::string> files) {
     const std::string series = takeSeries(files);
     const auto headerOnly = std::find(files.begin(), files.end(), "--header");
@@ -66,7 +57,8 @@ int info(std::vector<std::string> files) {
     if (files.empty()) throw Failure("info needs at least one FILE", true);
     for (std::size_t i = 0; i < files.size(); ++i) {
         KVEL::ImageHeader header;
-        if (KVEL::readHeader(files[i].c_str(), header, KVEL::ReadOptions{series}) != 0) {
+        std::vector<KVEL::DicomSeries> found;
+        if (KVEL::readHeader(files[i].c_str(), header, KVEL::ReadOptions{series, &found}) != 0) {
             throw Failure(files[i] + ": " + kvelops::libraryReason("not an image file KVEL can read"));
         }
         long long elements = header.channels;
@@ -75,7 +67,7 @@ int info(std::vector<std::string> files) {
         if (rangesWanted && elements <= INT_MAX) image = readImage(files[i], series);
         if (i > 0) std::cout << "\n";
         printInfo(std::cout, files[i], header, image.get());
-        if (header.format == KVEL::FileFormat::kDicom) printSeries(std::cout, files[i]);
+        printSeries(std::cout, found);
     }
     return 0;
 }

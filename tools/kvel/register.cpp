@@ -19,7 +19,7 @@ namespace {
 
 const char kRegisterUsage[] =
     "usage: kvel register FIXED MOVING OUT [--transform T.tfm] [--metric ms|ncc|mi] [--affine]\n"
-    "                     [--mask M] [--levels N] [--check CHECK.png]\n"
+    "                     [--mask M] [--levels N] [--check CHECK.png] [--series UID]\n"
     "finds the transform of fixed to moving physical points and writes MOVING resampled onto\n"
     "FIXED's grid (and the transform, in ITK's text format, with --transform); --check draws\n"
     "FIXED's middle slices with MOVING laid over them as a checkerboard, before (top) and after\n";
@@ -119,11 +119,12 @@ void writeCheck(KVEL::Image& moving, const KVEL::Image& fixed, const KVEL::Image
 
 }  // namespace
 
-int registerCommand(const std::vector<std::string>& args) {
+int registerCommand(std::vector<std::string> args) {
     if (std::find(args.begin(), args.end(), "--help") != args.end()) {
         std::cout << kRegisterUsage;
         return 0;
     }
+    const std::string series = takeSeries(args);
     const Parsed p = parse(args, {"--transform", "--metric", "--mask", "--levels", "--check"}, {"--affine"});
     if (p.positional.size() != 3)
         throw Failure("register takes FIXED MOVING OUT, not " + std::to_string(p.positional.size()) + " arguments", true);
@@ -145,11 +146,11 @@ int registerCommand(const std::vector<std::string>& args) {
     }
     checkImageFileName(p.positional[2]);
     if (!checkPath.empty()) checkImageFileName(checkPath);
-    const auto fixed = readImage(p.positional[0]);
-    const auto moving = readImage(p.positional[1]);
+    const auto fixed = readImage(p.positional[0], series);
+    const auto moving = readImage(p.positional[1], series);
     std::unique_ptr<KVEL::Image> mask;
     if (!maskPath.empty()) {
-        mask = readImage(maskPath);
+        mask = readImage(maskPath, series);
         options.fixedMask = mask.get();
     }
     ProgressLines progress;

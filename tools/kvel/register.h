@@ -6,4 +6,4 @@
 #include <string>
 #include <vector>
 
-int registerCommand(const std::vector<std::string>& args);
+int registerCommand(std::vector<std::string> args);

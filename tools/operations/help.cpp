@@ -51,10 +51,13 @@ std::string toolUsage(const Operation& op) {
 }
 
 std::string toolHelp(const Operation& op) {
+    const bool readsImages = std::any_of(op.arguments.begin(), op.arguments.end(),
+                                         [](const Argument& a) { return a.kind == Kind::kImage; });
     return "usage: kvel " + toolUsage(op) + "\n" + op.summary + "\n" + argumentLines(op, Spelling::kTool) +
            (op.output ? "  " + std::string(op.output) + std::string(12 - std::string(op.output).size(), ' ') +
                             "the result, in the format of its extension\n"
-                      : "");
+                      : "") +
+           (readsImages ? "  --series UID  the series read from a DICOM folder (default: its largest)\n" : "");
 }
 
 std::vector<std::size_t> moduleOrder(const Operation& op) {
