@@ -90,11 +90,9 @@ Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool toNewImage)
             return nullptr;
         }
     }
+    // Position and axes are carried along, as in place; only the spacing grows.
+    copyGeometry(*target, *this);
     target->setSpacing(m_spacing[0] * fx, m_spacing[1] * fy, m_spacing[2] * fz, m_spacing[3] * ft);
-    // The same axes; each mean lies at the centre of its block.
-    setDirection(*target, directionOf(*this));
-    const Vec3 centre = physicalPoint(*this, {(fx - 1) / 2.0, (fy - 1) / 2.0, (fz - 1) / 2.0});
-    for (int i = 0; i < 3; ++i) target->m_position[i] = static_cast<float>(centre[i]);
 
     // Each output element sums its block in t, z, y, x order. Accumulating a
     // whole output row per input row keeps that order per element.
@@ -130,8 +128,10 @@ Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool toNewImage)
     freeData();
     m_data = target->m_data;
     target->m_data = nullptr;
-    for (int i = 0; i < 4; ++i) m_dim[i] = target->m_dim[i];
-    copyGeometry(*this, *target);
+    for (int i = 0; i < 4; ++i) {
+        m_dim[i] = target->m_dim[i];
+        m_spacing[i] = target->m_spacing[i];
+    }
     m_stride = target->m_stride;
     m_slice_size = target->m_slice_size;
     m_frame_size = target->m_frame_size;
