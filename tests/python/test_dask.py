@@ -159,6 +159,10 @@ def test_every_format_reads_chunk_by_chunk_as_kvel_reads_it_whole(tmp_path):
     assert same_bits(kvel.read(tmp_path / "strips.tif").array, values)
     assert kvel.read_header(tmp_path / "v.mhd")["spacing"] == (0.5, 0.25, 2.0)
     assert kvel.read_header(tmp_path / "d.nhdr")["offset"] == 4
+    # Elements the file cannot hold are refused before anything maps them.
+    (tmp_path / "short.nrrd").write_bytes((tmp_path / "raw.nrrd").read_bytes()[:-2])
+    with pytest.raises(kvel.Error, match="cannot hold"):
+        kvel.read_header(tmp_path / "short.nrrd")
     # Big-endian elements, as another writer may leave them.
     values.astype(">i2").tofile(tmp_path / "b.raw")
     (tmp_path / "b.mhd").write_text("NDims = 3\nDimSize = 11 9 7\nBinaryDataByteOrderMSB = True\n"
