@@ -4,8 +4,8 @@
 // its first and last slices alone must agree with the whole image the same
 // bytes give from memory, and elements the header names for mapping must be
 // that image's.
-#include "imagelib/detail/element_types.h"
 #include "imagelib/image_file.h"
+#include "../tests/support/element_bytes.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -14,15 +14,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-
-inline const unsigned char* elementBytes(KVEL::Image& image, std::size_t& width) {
-    const unsigned char* data = nullptr;
-    KVEL::withTypedImage(&image, [&](auto& typed) {
-        data = reinterpret_cast<const unsigned char*>(typed.m_data);
-        width = sizeof(*typed.m_data);
-    });
-    return data;
-}
 
 inline void checkFileReadsAgree(const std::uint8_t* data, std::size_t size, KVEL::Image* whole) {
     if (!whole) return;

@@ -4,10 +4,10 @@
 // frame of the whole read, element for element, lying where they lie in the
 // whole, and the header read alone describes the whole read.
 
-#include "imagelib/detail/element_types.h"
 #include "imagelib/errors.h"
 #include "imagelib/image_file.h"
 #include "imagelib/space.h"
+#include "../../support/element_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +16,6 @@
 #include <string>
 
 namespace slabtest {
-
-inline const unsigned char* bytesOf(KVEL::Image& image, std::size_t& elementBytes) {
-    const unsigned char* data = nullptr;
-    KVEL::withTypedImage(&image, [&](auto& typed) {
-        data = reinterpret_cast<const unsigned char*>(typed.m_data);
-        elementBytes = sizeof(*typed.m_data);
-    });
-    return data;
-}
 
 inline void expectSlabsAreTheirPartOfTheWhole(const std::string& path, const std::string& series = "") {
     SCOPED_TRACE(path);
@@ -38,7 +29,7 @@ inline void expectSlabsAreTheirPartOfTheWhole(const std::string& path, const std
     for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(header.position[i], whole->m_position[i]) << "axis " << i;
     const int depth = whole->m_dim[2];
     std::size_t bytes = 0;
-    const unsigned char* all = bytesOf(*whole, bytes);
+    const unsigned char* all = elementBytes(*whole, bytes);
     for (int first = 0; first < depth; ++first) {
         for (int count = 1; first + count <= depth; ++count) {
             SCOPED_TRACE("slices " + std::to_string(first) + " + " + std::to_string(count));
@@ -50,7 +41,7 @@ inline void expectSlabsAreTheirPartOfTheWhole(const std::string& path, const std
             ASSERT_EQ(part->m_slice_size, whole->m_slice_size);
             ASSERT_EQ(part->m_dim[3], whole->m_dim[3]);
             std::size_t partBytes = 0;
-            const unsigned char* some = bytesOf(*part, partBytes);
+            const unsigned char* some = elementBytes(*part, partBytes);
             for (int t = 0; t < whole->m_dim[3]; ++t) {
                 const std::size_t slab = static_cast<std::size_t>(part->m_frame_size) * bytes;
                 const std::size_t at = (static_cast<std::size_t>(t) * whole->m_frame_size +
