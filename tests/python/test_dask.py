@@ -194,18 +194,14 @@ def test_a_chunk_of_slices_reads_only_its_own_pages_and_files(tmp_path):
         array[3:].compute()
 
 
-def test_slices_read_where_they_lie_and_outside_the_stack_are_refused(tmp_path):
+def test_slices_name_a_range_of_the_stack_and_nothing_else(tmp_path):
     dicom = dicom_fixtures()
     dicom.series(str(tmp_path), 6, dicom.oblique(), slope=0.5, intercept=3)
-    whole = kvel.read(tmp_path)
-    part = kvel.read(tmp_path, slices=slice(2, 5))
-    assert same_bits(part.array, whole.array[2:5]) and part.spacing == whole.spacing
-    step = np.asarray(whole.direction)[:, 2] * whole.spacing[2]
-    assert np.allclose(part.position, np.asarray(whole.position) + 2 * step, atol=1e-4)
-    assert same_bits(kvel.read(tmp_path, slices=slice(4, None)).array, whole.array[4:])
-    for outside in (slice(6, None), slice(3, 9)):
-        with pytest.raises(kvel.Error, match="not among them"):
-            kvel.read(tmp_path, slices=outside)
+    whole = kvel.read(tmp_path).array
+    assert same_bits(kvel.read(tmp_path, slices=slice(4, None)).array, whole[4:])
+    assert same_bits(kvel.read(tmp_path, slices=slice(None, 2)).array, whole[:2])
+    with pytest.raises(kvel.Error, match="not among them"):
+        kvel.read(tmp_path, slices=slice(3, 9))
     for wrong in (slice(-2, None), slice(0, 4, 2), slice(3, 3)):
         with pytest.raises(ValueError):
             kvel.read(tmp_path, slices=wrong)
