@@ -1,14 +1,18 @@
 // KVEL::readImage on NRRD files in memory: the reader is picked by the first
-// bytes, as for a file. Seeds: fuzz/corpus/nrrd (attached raw and gzip data,
+// bytes, as for a file; what it reads, the same bytes read as a file must
+// give, header and slices alone. Seeds: fuzz/corpus/nrrd (attached raw and gzip data,
 // other spaces, a vector axis, a header naming a data file).
 #include "imagelib/errors.h"
 #include "imagelib/image_file.h"
+#include "file_check.h"
 
 #include <cstdint>
+#include <memory>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     KVEL::setMessagesPrinted(false);
     // The reader itself reads every element of an image it returns (computeRange).
-    delete KVEL::readImage(data, size);
+    std::unique_ptr<KVEL::Image> image(KVEL::readImage(data, size));
+    checkFileReadsAgree(data, size, image.get());
     return 0;
 }

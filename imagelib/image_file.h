@@ -44,6 +44,12 @@ struct ReadOptions {
     // When set, receives every image series of a DICOM folder read, as
     // listDicomSeries has them, from the same scan of the folder.
     std::vector<DicomSeries>* seriesFound = nullptr;
+    // The z slices firstSlice to firstSlice + sliceCount - 1 of every frame;
+    // a count of -1: to the last. Position moves to the first slice read.
+    // TIFF pages and DICOM slices outside them are not decoded; other
+    // formats are decoded whole and cut.
+    int firstSlice = 0;
+    int sliceCount = -1;
 };
 
 // A new image (owned by the caller) or null, with the reason in lastError().
@@ -61,9 +67,9 @@ KVEL_API std::vector<DicomSeries> listDicomSeries(const char* folder);
 // previous file of that name as it was.
 KVEL_API int writeImage(const char* path, Image* image, const WriteOptions& options = WriteOptions());
 
-// What a file holds, read without its elements (formats whose elements can
-// lie raw in one piece: MetaImage and uncompressed NIfTI; any other file is
-// decoded whole to learn it).
+// What a file holds, read without its elements where the headers tell it
+// (MetaImage, NIfTI, NRRD, TIFF, DICOM; a compressed .nii.gz or .hdr/.img
+// pair and any other format are decoded whole to learn it).
 struct ImageHeader {
     FileFormat format = FileFormat::kUnknown;
     int glType = 0;

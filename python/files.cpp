@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <string>
 
 namespace kvelpy {
@@ -48,29 +49,51 @@ void checkWritable(const std::string& name) {
     if (::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) throw FileError(EISDIR, shown(name));
 }
 
+// The z slices a Python slice names: start (0 when None) and a count (-1,
+// to the last, when stop is None).
+void setSlab(const py::object& slices, KVEL::ReadOptions& options) {
+    if (slices.is_none()) return;
+    if (!py::isinstance<py::slice>(slices)) throw py::type_error("slices must be a slice, such as slice(4, 8), or None");
+    const auto bound = [&](const char* which) -> long long {
+        const py::object value = slices.attr(which);
+        if (value.is_none()) return -1;
+        const long long n = py::cast<long long>(value);
+        if (n < 0 || n > INT_MAX) throw py::value_error("slices count from 0 and end before 2^31: no negative bounds");
+        return n;
+    };
+    const py::object step = slices.attr("step");
+    if (!step.is_none() && py::cast<long long>(step) != 1) throw py::value_error("slices takes no step");
+    const long long start = std::max(0LL, bound("start")), stop = bound("stop");
+    if (stop != -1 && stop <= start) throw py::value_error("slices must hold at least one slice");
+    options.firstSlice = static_cast<int>(start);
+    options.sliceCount = stop == -1 ? -1 : static_cast<int>(stop - start);
+}
+
 }  // namespace
 
-ImagePtr read(const py::object& path, const std::string& series) {
+ImagePtr read(const py::object& path, const std::string& series, const py::object& slices) {
     const std::string name = fileName(path);
+    KVEL::ReadOptions options{series};
+    setSlab(slices, options);
     checkReadable(name);
     ImagePtr image;
     {
         py::gil_scoped_release release;
-        image.reset(KVEL::readImage(name.c_str(), KVEL::ReadOptions{series}));
+        image.reset(KVEL::readImage(name.c_str(), options));
     }
     if (!image) throw LibraryError(shown(name), kvelops::libraryReason("not an image file KVEL can read"));
     image->m_verbose = 0;
     return image;
 }
 
-py::dict readHeader(const py::object& path) {
+py::dict readHeader(const py::object& path, const std::string& series) {
     const std::string name = fileName(path);
     checkReadable(name);
     KVEL::ImageHeader h;
     int status;
     {
         py::gil_scoped_release release;
-        status = KVEL::readHeader(name.c_str(), h);
+        status = KVEL::readHeader(name.c_str(), h, KVEL::ReadOptions{series});
     }
     if (status != 0) throw LibraryError(shown(name), kvelops::libraryReason("not an image file KVEL can read"));
     const int axes = axisCount(h.dim);

@@ -95,14 +95,17 @@ whose columns are the x, y and z axes' directions in LPS (identity by default).)
             "channels", [](const KVEL::Image& image) { return image.m_channels; }, "Interleaved channels per voxel.")
         .def("__repr__", &describe);
 
-    m.def("read", &kvelpy::read, py::arg("path"), py::arg("series") = "",
+    m.def("read", &kvelpy::read, py::arg("path"), py::arg("series") = "", py::arg("slices") = py::none(),
           "The image in the file, in any format KVEL reads; a folder is read as DICOM, its largest series\n"
-          "or the one whose SeriesInstanceUID is series.");
-    m.def("read_header", &kvelpy::readHeader, py::arg("path"),
+          "or the one whose SeriesInstanceUID is series. slices=slice(first, stop) reads only those z slices\n"
+          "(position moved to the first): a TIFF decodes only those pages, a DICOM series only those\n"
+          "slices' files; other formats are decoded whole and cut.");
+    m.def("read_header", &kvelpy::readHeader, py::arg("path"), py::arg("series") = "",
           "What the file holds, as a dict: format, shape and dtype as Image.array would show them, channels,\n"
           "spacing, position, direction (columns: the index axes x, y, z in LPS). data_file, offset and\n"
-          "byte_order say where the elements lie raw in one piece (MetaImage, uncompressed NIfTI), so that\n"
-          "they can be mapped (data_file None otherwise). MetaImage and NIfTI elements are not read.");
+          "byte_order say where the elements lie raw in one piece (MetaImage, uncompressed NIfTI and NRRD),\n"
+          "so that they can be mapped (data_file None otherwise). MetaImage, NIfTI, NRRD and DICOM elements\n"
+          "are not read (a compressed NIfTI is); series picks a DICOM folder's series as for read.");
     m.def("write", &kvelpy::write, py::arg("path"), py::arg("image"), py::arg("spacing") = py::none(),
           py::arg("position") = py::none(), py::arg("direction") = py::none(),
           "Writes an Image or an array in the format the file name's extension names. A format that cannot\n"

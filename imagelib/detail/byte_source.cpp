@@ -1,5 +1,7 @@
 #include "imagelib/detail/byte_source.h"
 
+#include "imagelib/detail/messages.h"
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -77,6 +79,11 @@ std::size_t ByteSource::next(std::size_t n, std::vector<unsigned char>& scratch,
     return n;
 }
 
+bool isFolder(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, std::string& why) {
     long long size = 0;
     File file = openRegularFile(path, size, why);
@@ -87,6 +94,20 @@ bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, s
         return false;
     }
     return true;
+}
+
+File openRegularFileReporting(const std::string& path, long long& size, const std::string& refusal) {
+    std::string why;
+    File file = openRegularFile(path, size, why);
+    if (!file) reportFailure(refusal.empty() ? "Error: " + why : refusal);
+    return file;
+}
+
+bool readWholeFileReporting(const std::string& path, std::vector<unsigned char>& bytes) {
+    std::string why;
+    if (readWholeFile(path, bytes, why)) return true;
+    reportFailure("Error: " + why);
+    return false;
 }
 
 // A data file named by a header must lie inside the header's folder: a

@@ -20,8 +20,16 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // with the reason in why otherwise.
 File openRegularFile(const std::string& path, long long& size, std::string& why);
 
+// Whether path names a folder (or a link to one).
+bool isFolder(const std::string& path);
+
 // The whole regular file at path; false with the reason in why.
 bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, std::string& why);
+
+// The same, the reason reported for lastError() ("Error: " and why, or
+// refusal in its place when one is given).
+File openRegularFileReporting(const std::string& path, long long& size, const std::string& refusal = "");
+bool readWholeFileReporting(const std::string& path, std::vector<unsigned char>& bytes);
 
 // Whether a data file a header names (relative to the header's folder) lies
 // inside that folder: no absolute name, no ".." above it, no link out of it.

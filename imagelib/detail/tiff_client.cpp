@@ -109,6 +109,11 @@ Tiff openTiffBytes(TiffClient& client, const unsigned char* bytes, std::size_t s
     return open(client, "r", maxAllocation);
 }
 
+Tiff openTiffFile(TiffClient& client, std::FILE* file, tmsize_t maxAllocation) {
+    client.file = file;
+    return open(client, "r", maxAllocation);
+}
+
 Tiff openTiffStream(TiffClient& client, std::FILE* file, bool bigTiff) {
     client.file = file;
     return open(client, bigTiff ? "w8" : "w", 0);

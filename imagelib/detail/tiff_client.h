@@ -24,7 +24,7 @@ struct TiffClient {
     const unsigned char* bytes = nullptr;  // reading: the whole file
     toff_t size = 0;
     toff_t position = 0;
-    std::FILE* file = nullptr;  // writing
+    std::FILE* file = nullptr;  // writing, or reading a file
     bool failed = false;        // a write or seek on file failed
     std::string error;          // libtiff's first error, "" when none
 };
@@ -32,6 +32,8 @@ struct TiffClient {
 // Null when libtiff cannot parse the header; the reason is in client.error.
 // No single allocation inside libtiff may exceed maxAllocation bytes.
 Tiff openTiffBytes(TiffClient& client, const unsigned char* bytes, std::size_t size, tmsize_t maxAllocation);
+// Reading from an open file: libtiff reads only the bytes it needs.
+Tiff openTiffFile(TiffClient& client, std::FILE* file, tmsize_t maxAllocation);
 // bigTiff for images whose data would pass the classic format's 4 GiB.
 Tiff openTiffStream(TiffClient& client, std::FILE* file, bool bigTiff);
 

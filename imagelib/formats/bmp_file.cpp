@@ -89,6 +89,6 @@ int writeFile(const std::string& path, Image& image, const WriteOptions&) {
 
 }  // namespace
 
-const Codec kBmpCodec = {FileFormat::kBmp, "BMP", kExtensions, recognise, decode, nullptr, nullptr, writeFile};
+const Codec kBmpCodec = {FileFormat::kBmp, "BMP", kExtensions, recognise, decode, nullptr, nullptr, writeFile, nullptr};
 
 }  // namespace KVEL

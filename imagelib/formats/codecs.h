@@ -29,6 +29,9 @@ struct Codec {
     bool (*encode)(std::FILE* out, Image& image, const WriteOptions& options, const std::string& name);
     // For formats whose writers place their own files; null: encode into one file.
     int (*writeFile)(const std::string& path, Image& image, const WriteOptions& options);
+    // For formats that decode only the z slices the options ask for; null:
+    // the whole image is decoded and cut.
+    Image* (*readSlab)(const std::string& path, const ReadOptions& options);
 };
 
 extern const Codec kPngCodec;
@@ -45,14 +48,29 @@ constexpr long long kMaxDescribedElements = 1LL << 48;
 // The header-only readers behind readHeader: false with the reason reported.
 bool readMetaImageHeader(const std::string& path, ImageHeader& header);
 bool readNiftiFileHeader(const std::string& path, ImageHeader& header);
+bool readNrrdFileHeader(const std::string& path, ImageHeader& header);
+bool readTiffFileHeader(const std::string& path, ImageHeader& header);
+// A DICOM file, or a folder's series picked as for readImage.
+bool readDicomFileHeader(const std::string& path, const ReadOptions& options, ImageHeader& header);
 // Element type, extents, channels, spacing, position and direction of an
 // image (placed by a full reader's own code, with or without elements).
 void describeImage(const Image& image, ImageHeader& header);
 extern const Codec kDicomCodec;
 
-// A DICOM folder: the series options.series names, or the largest when it is empty.
+// A DICOM folder: the series of options.series, or the largest when that is
+// empty; only the slices the options ask for.
 Image* readDicomFolder(const std::string& folder, const ReadOptions& options);
 std::vector<DicomSeries> listSeriesIn(const std::string& folder);
+
+// Whether the options ask for every slice.
+bool isWholeSlab(const ReadOptions& options);
+// The options' slices within an image of depth slices: first and count (a
+// count of -1 resolved); false with the reason reported when they are not
+// all there.
+bool slabWithin(const ReadOptions& options, int depth, const std::string& name, int& first, int& count);
+// Slices first to first + count - 1 of every frame, placed where they lie in
+// the whole image; null with the reason reported.
+Image* cutSlab(Image& whole, int first, int count);
 
 // Refuses an image a format cannot hold, in one wording for every format:
 // "Error: a PNG file holds WHAT, not a W x H x D x T image of C channels of MET_... (NAME)".

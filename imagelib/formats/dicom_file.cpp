@@ -65,6 +65,11 @@ Image* refuse(const std::string& why) {
     return nullptr;
 }
 
+bool refused(const std::string& why) {
+    refuse(why);
+    return false;
+}
+
 int storedType(int bits, bool isSigned) {
     switch (bits) {
         case 8: return isSigned ? kGlByte : kGlUnsignedByte;
@@ -86,26 +91,27 @@ void withStoredType(int glType, F&& f) {
     }
 }
 
-// Keeps the stored bits of each sample (sign-extended) and returns the range.
+// Keeps the stored bits of each sample, sign-extended.
 template <class S>
-void keepStoredBits(S* data, std::size_t n, int bitsStored, bool isSigned, double& low, double& high) {
+void keepStoredBits(S* data, std::size_t n, int bitsStored, bool isSigned) {
     using U = std::make_unsigned_t<S>;
     constexpr int kBits = 8 * sizeof(S);
-    const bool masked = bitsStored > 0 && bitsStored < kBits;
-    const U mask = masked ? static_cast<U>((U(1) << bitsStored) - 1) : static_cast<U>(~U(0));
-    const U sign = masked ? static_cast<U>(U(1) << (bitsStored - 1)) : 0;
-    S lo = std::numeric_limits<S>::max(), hi = std::numeric_limits<S>::lowest();
+    if (bitsStored <= 0 || bitsStored >= kBits) return;
+    const U mask = static_cast<U>((U(1) << bitsStored) - 1);
+    const U sign = static_cast<U>(U(1) << (bitsStored - 1));
     for (std::size_t i = 0; i < n; ++i) {
-        if (masked) {
-            U u = static_cast<U>(static_cast<U>(data[i]) & mask);
-            if (isSigned && (u & sign)) u = static_cast<U>(u | ~mask);
-            data[i] = static_cast<S>(u);
-        }
-        lo = std::min(lo, data[i]);
-        hi = std::max(hi, data[i]);
+        U u = static_cast<U>(static_cast<U>(data[i]) & mask);
+        if (isSigned && (u & sign)) u = static_cast<U>(u | ~mask);
+        data[i] = static_cast<S>(u);
     }
-    low = n ? lo : 0;
-    high = n ? hi : 0;
+}
+
+// The values stored bits can hold.
+void storedRange(const DicomHeader& h, double& low, double& high) {
+    const int bits = h.bitsStored > 0 && h.bitsStored < h.bitsAllocated ? h.bitsStored : h.bitsAllocated;
+    const double values = std::ldexp(1.0, bits);
+    low = h.isSigned ? -values / 2 : 0;
+    high = (h.isSigned ? values / 2 : values) - 1;
 }
 
 // One file's frames, decoded by GDCM into out (rows x columns x samples x
@@ -225,116 +231,158 @@ int valueType(int stored, double low, double high) {
 
 bool isWhole(double v) { return std::floor(v) == v && std::fabs(v) < 2147483648.0; }
 
-// The frames of these files (one series) as one volume.
-Image* readStack(const std::vector<Source>& sources, const std::string& name) {
+// What the files of one series make, from their headers alone.
+struct Plan {
+    const DicomHeader* first = nullptr;
+    int stored = 0;          // the stored samples' type
+    int glType = 0;          // the values' type: the stored one, or what rescaling makes
+    bool rescaled = false;
+    Stack stack;
+    std::vector<double> slopes, intercepts;  // per frame, in stored order
+    long long frameSamples = 0;
+    int depth() const { return static_cast<int>(stack.order.size()); }
+};
+
+// The plan for these files, or false with the reason reported. The values'
+// type follows from the stored bits and the rescaling, never from the pixels,
+// so that any part of the series reads as the whole does.
+bool planStack(const std::vector<Source>& sources, const std::string& name, Plan& plan) {
     const DicomHeader& first = *sources[0].header;
     std::vector<FramePlacement> placements;
-    std::vector<double> slopes, intercepts;
     for (const Source& s : sources) {
         const DicomHeader& h = *s.header;
         if (h.rows != first.rows || h.columns != first.columns) {
-            return refuse(name + " holds slices of different sizes: " + sizeText(first) + " in " + first.path + ", " +
+            return refused(name + " holds slices of different sizes: " + sizeText(first) + " in " + first.path + ", " +
                           sizeText(h) + " in " + h.path);
         }
         if (h.samples != first.samples || h.bitsAllocated != first.bitsAllocated || h.bitsStored != first.bitsStored ||
             h.isSigned != first.isSigned) {
-            return refuse(name + " holds slices of different pixel formats: " + sizeText(first) + " in " + first.path +
+            return refused(name + " holds slices of different pixel formats: " + sizeText(first) + " in " + first.path +
                           ", " + sizeText(h) + " in " + h.path);
         }
         placements.insert(placements.end(), h.placements.begin(), h.placements.end());
-        slopes.insert(slopes.end(), h.slopes.begin(), h.slopes.end());
-        intercepts.insert(intercepts.end(), h.intercepts.begin(), h.intercepts.end());
+        plan.slopes.insert(plan.slopes.end(), h.slopes.begin(), h.slopes.end());
+        plan.intercepts.insert(plan.intercepts.end(), h.intercepts.begin(), h.intercepts.end());
     }
-    const int stored = storedType(first.bitsAllocated, first.isSigned);
-    if (!stored || (first.samples != 1 && !(first.samples == 3 && first.bitsAllocated == 8))) {
-        return refuse(name + " holds " + sizeText(first) + ", which this library does not read");
+    plan.first = &first;
+    plan.stored = storedType(first.bitsAllocated, first.isSigned);
+    if (!plan.stored || (first.samples != 1 && !(first.samples == 3 && first.bitsAllocated == 8))) {
+        return refused(name + " holds " + sizeText(first) + ", which this library does not read");
     }
-    const long long frameSamples = static_cast<long long>(first.rows) * first.columns * first.samples;
-    const long long depth = static_cast<long long>(placements.size());
-    if (frameSamples * depth > INT_MAX) return refuse(name + " holds more than 2^31 - 1 samples");
-    Stack stack;
+    plan.frameSamples = static_cast<long long>(first.rows) * first.columns * first.samples;
+    if (plan.frameSamples * static_cast<long long>(placements.size()) > INT_MAX) {
+        return refused(name + " holds more than 2^31 - 1 samples");
+    }
     std::string why;
-    if (!stackFrames(placements, first.sliceSpacing, stack, why)) return refuse(name + " is not read: " + why);
+    if (!stackFrames(placements, first.sliceSpacing, plan.stack, why)) return refused(name + " is not read: " + why);
+    for (std::size_t i = 0; i < plan.slopes.size(); ++i) {
+        plan.rescaled = plan.rescaled || plan.slopes[i] != 1 || plan.intercepts[i] != 0;
+    }
+    plan.rescaled = plan.rescaled && first.samples == 1;
+    plan.glType = plan.stored;
+    if (plan.rescaled) {
+        double low, high, lo = INFINITY, hi = -INFINITY;
+        storedRange(first, low, high);
+        bool whole = true;
+        for (std::size_t i = 0; i < plan.slopes.size(); ++i) {
+            whole = whole && isWhole(plan.slopes[i]) && isWhole(plan.intercepts[i]);
+            const double a = low * plan.slopes[i] + plan.intercepts[i], b = high * plan.slopes[i] + plan.intercepts[i];
+            lo = std::min({lo, a, b});
+            hi = std::max({hi, a, b});
+        }
+        plan.glType = whole ? valueType(plan.stored, lo, hi) : kGlFloat;
+    }
+    return true;
+}
+
+// The plan's placement for an image whose first slice is the series' slice `from`.
+void placeImage(const Plan& plan, int from, Image& image) {
+    image.setSpacing(static_cast<float>(plan.first->spacingX), static_cast<float>(plan.first->spacingY),
+                     static_cast<float>(plan.stack.spacing), 1);
+    for (int i = 0; i < 3; ++i) image.m_position[i] = static_cast<float>(plan.stack.origin[i]);
+    setDirection(image, plan.stack.direction);
+    const Vec3 corner = physicalPoint(image, {0, 0, static_cast<double>(from)});
+    for (int i = 0; i < 3; ++i) image.m_position[i] = static_cast<float>(corner[i]);
+}
+
+// Slices from to from + count - 1 (along the normal) of the planned series:
+// only the files holding them are decoded.
+Image* readSlices(const std::vector<Source>& sources, const Plan& plan, int from, int count, const std::string& name) {
+    const DicomHeader& first = *plan.first;
+    const long long frameSamples = plan.frameSamples;
     // Where each stored frame goes along z.
-    std::vector<std::size_t> slot(placements.size());
-    for (std::size_t z = 0; z < stack.order.size(); ++z) slot[stack.order[z]] = z;
+    std::vector<long long> slot(plan.stack.order.size());
+    for (std::size_t z = 0; z < plan.stack.order.size(); ++z) slot[plan.stack.order[z]] = static_cast<long long>(z) - from;
+    const auto inSlab = [&](std::size_t frame) { return slot[frame] >= 0 && slot[frame] < count; };
 
     const std::size_t sampleBytes = static_cast<std::size_t>(first.bitsAllocated / 8);
     const std::size_t frameBytes = static_cast<std::size_t>(frameSamples) * sampleBytes;
-    bool rescaled = false;
-    for (std::size_t i = 0; i < slopes.size(); ++i) rescaled = rescaled || slopes[i] != 1 || intercepts[i] != 0;
-    rescaled = rescaled && first.samples == 1;
-    std::unique_ptr<Image> image;
+    std::unique_ptr<Image> image(createImage(plan.glType));
     std::unique_ptr<unsigned char[]> storedValues;
     unsigned char* volume = nullptr;
-    if (!rescaled) {
-        image.reset(createImage(stored));
-        image->init(first.columns, first.rows, static_cast<int>(depth), 1, first.samples);
+    if (!plan.rescaled) {
+        image->init(first.columns, first.rows, count, 1, first.samples);
         withTypedImage(image.get(), [&](auto& typed) { volume = reinterpret_cast<unsigned char*>(typed.m_data); });
     } else {
         // Every byte is decoded into: no zeroing first.
-        storedValues.reset(new (std::nothrow) unsigned char[frameBytes * depth]);
+        storedValues.reset(new (std::nothrow) unsigned char[frameBytes * count]);
         volume = storedValues.get();
     }
     if (!volume) return refuse("no memory for the image of " + name);
-    // Files decode side by side, each into its own slots; the first failure
-    // in file order is the one reported, whatever the thread count.
+    // The files holding the slab's frames decode side by side, each into its
+    // own slots; the first failure in file order is the one reported,
+    // whatever the thread count.
     std::vector<std::size_t> firstFrame(sources.size() + 1, 0);
     for (std::size_t i = 0; i < sources.size(); ++i) firstFrame[i + 1] = firstFrame[i] + sources[i].header->frames;
-    std::vector<std::string> failures(sources.size());
-    RowParts(static_cast<long long>(sources.size()), frameSamples).forEachRange([&](long long begin, long long end) {
+    std::vector<std::size_t> needed;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        bool holds = false;
+        for (std::size_t f = firstFrame[i]; f < firstFrame[i + 1]; ++f) holds = holds || inSlab(f);
+        if (holds) needed.push_back(i);
+    }
+    std::vector<std::string> failures(needed.size());
+    RowParts(static_cast<long long>(needed.size()), frameSamples).forEachRange([&](long long begin, long long end) {
         std::vector<unsigned char> scratch;
-        for (long long i = begin; i < end; ++i) {
+        for (long long n = begin; n < end; ++n) {
+            const std::size_t i = needed[n];
             const DicomHeader& h = *sources[i].header;
             const std::size_t bytes = frameBytes * h.frames;
             const bool direct = h.frames == 1;
             if (!direct) scratch.resize(bytes);
             unsigned char* out = direct ? volume + slot[firstFrame[i]] * frameBytes : scratch.data();
-            if (!decodeFile(sources[i], out, bytes, failures[i])) return;
+            if (!decodeFile(sources[i], out, bytes, failures[n])) return;
             for (int f = 0; !direct && f < h.frames; ++f) {
-                std::memcpy(volume + slot[firstFrame[i] + f] * frameBytes, scratch.data() + f * frameBytes, frameBytes);
+                const std::size_t frame = firstFrame[i] + f;
+                if (inSlab(frame)) std::memcpy(volume + slot[frame] * frameBytes, scratch.data() + f * frameBytes, frameBytes);
             }
         }
     });
     for (const std::string& failure : failures) {
         if (!failure.empty()) return refuse(failure);
     }
-    // Stored bits only, and each frame's range, in z order.
-    std::vector<double> low(depth), high(depth);
-    const RowParts frames(depth, frameSamples);
-    withStoredType(stored, [&](auto* type) {
+    const RowParts frames(count, frameSamples);
+    withStoredType(plan.stored, [&](auto* type) {
         using S = std::remove_pointer_t<decltype(type)>;
         frames.forEachRange([&](long long begin, long long end) {
             for (long long z = begin; z < end; ++z) {
                 keepStoredBits(reinterpret_cast<S*>(volume) + z * frameSamples, static_cast<std::size_t>(frameSamples),
-                               first.bitsStored, first.isSigned, low[z], high[z]);
+                               first.bitsStored, first.isSigned);
             }
         });
     });
-    if (rescaled) {
-        std::vector<double> slope(depth), intercept(depth);
-        bool whole = true;
-        double lo = INFINITY, hi = -INFINITY;
-        for (long long z = 0; z < depth; ++z) {
-            slope[z] = slopes[stack.order[z]];
-            intercept[z] = intercepts[stack.order[z]];
-            whole = whole && isWhole(slope[z]) && isWhole(intercept[z]);
-            const double a = low[z] * slope[z] + intercept[z], b = high[z] * slope[z] + intercept[z];
-            lo = std::min({lo, a, b});
-            hi = std::max({hi, a, b});
-        }
-        image.reset(createImage(whole ? valueType(stored, lo, hi) : kGlFloat));
-        image->init(first.columns, first.rows, static_cast<int>(depth), 1, 1);
+    if (plan.rescaled) {
+        image->init(first.columns, first.rows, count, 1, 1);
         bool filled = false;
         withTypedImage(image.get(), [&](auto& out) {
             using T = std::remove_reference_t<decltype(*out.m_data)>;
             if (!out.m_data) return;
-            withStoredType(stored, [&](auto* type) {
+            withStoredType(plan.stored, [&](auto* type) {
                 using S = std::remove_pointer_t<decltype(type)>;
                 const S* in = reinterpret_cast<const S*>(volume);
                 frames.forEachRange([&](long long begin, long long end) {
                     for (long long z = begin; z < end; ++z) {
-                        const double m = slope[z], c = intercept[z];
+                        const std::size_t frame = plan.stack.order[from + z];
+                        const double m = plan.slopes[frame], c = plan.intercepts[frame];
                         T* o = out.m_data + z * frameSamples;
                         const S* i = in + z * frameSamples;
                         for (long long k = 0; k < frameSamples; ++k) o[k] = static_cast<T>(i[k] * m + c);
@@ -345,18 +393,32 @@ Image* readStack(const std::vector<Source>& sources, const std::string& name) {
         });
         if (!filled) return refuse("no memory for the image of " + name);
     }
-    image->setSpacing(static_cast<float>(first.spacingX), static_cast<float>(first.spacingY),
-                      static_cast<float>(stack.spacing), 1);
-    for (int i = 0; i < 3; ++i) image->m_position[i] = static_cast<float>(stack.origin[i]);
-    setDirection(*image, stack.direction);
+    placeImage(plan, from, *image);
     image->computeRange();
     return image.release();
 }
 
-Image* readOne(const Source& source) {
-    const DicomHeader& h = *source.header;
-    if (!h.isImage) return refuse(h.path + " is a DICOM " + h.sopClass + ", not an image");
-    return readStack({source}, h.path);
+// The slices the options ask for of these files (one series).
+Image* readStack(const std::vector<Source>& sources, const ReadOptions& options, const std::string& name) {
+    Plan plan;
+    int from = 0, count = 0;
+    if (!planStack(sources, name, plan) || !slabWithin(options, plan.depth(), name, from, count)) return nullptr;
+    return readSlices(sources, plan, from, count, name);
+}
+
+// What the planned series holds, as readStack would read it whole.
+void describePlan(const Plan& plan, ImageHeader& header) {
+    std::unique_ptr<Image> image(createImage(plan.glType));
+    placeImage(plan, 0, *image);
+    describeImage(*image, header);
+    const int dims[4] = {plan.first->columns, plan.first->rows, plan.depth(), 1};
+    for (int i = 0; i < 4; ++i) header.dim[i] = dims[i];
+    header.channels = plan.first->samples;
+}
+
+// One file's header, refused unless it is an image.
+bool isImageFile(const DicomHeader& h) {
+    return h.isImage || refused(h.path + " is a DICOM " + h.sopClass + ", not an image");
 }
 
 Image* decode(const unsigned char* bytes, std::size_t size, const std::string& name) {
@@ -365,14 +427,14 @@ Image* decode(const unsigned char* bytes, std::size_t size, const std::string& n
     DicomHeader header;
     std::string why;
     if (!readDicomHeader(in, bytes, size, name, header, why)) return refuse(why);
-    return readOne(Source{&header, bytes});
+    return isImageFile(header) ? readStack({Source{&header, bytes}}, ReadOptions(), name) : nullptr;
 }
 
-Image* readFile(const std::string& path) {
+Image* readSlab(const std::string& path, const ReadOptions& options) {
     DicomHeader header;
     std::string why;
     if (!readDicomHeader(path, header, why)) return refuse(why);
-    return readOne(Source{&header});
+    return isImageFile(header) ? readStack({Source{&header}}, options, path) : nullptr;
 }
 
 bool recognise(const unsigned char* bytes, std::size_t size) { return looksLikeDicom(bytes, size); }
@@ -427,6 +489,28 @@ std::vector<DicomSeries> summaries(const std::vector<Series>& series) {
     return out;
 }
 
+// The files of the folder's series that options.series names, or of its
+// largest; every series found goes to options.seriesFound when it is set.
+bool seriesFiles(const std::string& folder, const ReadOptions& options, std::vector<DicomHeader>& headers,
+                 std::vector<Source>& sources) {
+    std::vector<Series> series;
+    if (!seriesOf(folder, headers, series)) return false;
+    if (options.seriesFound) *options.seriesFound = summaries(series);
+    const std::string& uid = options.series;
+    std::size_t pick = 0;
+    if (!uid.empty()) {
+        while (pick < series.size() && series[pick].summary.uid != uid) ++pick;
+        if (pick == series.size()) return refused(folder + " holds no series " + uid);
+    } else if (series.size() > 1) {
+        std::string rest;
+        for (std::size_t i = 1; i < series.size(); ++i) rest += (i > 1 ? ", " : "") + describe(series[i].summary);
+        reportNotice("Notice: " + folder + " holds " + std::to_string(series.size()) + " series; read the largest, " +
+                     describe(series[0].summary) + "; the others: " + rest);
+    }
+    for (const DicomHeader* h : series[pick].files) sources.push_back(Source{h});
+    return true;
+}
+
 }  // namespace
 
 std::vector<DicomSeries> listSeriesIn(const std::string& folder) {
@@ -437,25 +521,32 @@ std::vector<DicomSeries> listSeriesIn(const std::string& folder) {
 
 Image* readDicomFolder(const std::string& folder, const ReadOptions& options) {
     std::vector<DicomHeader> headers;
-    std::vector<Series> series;
-    if (!seriesOf(folder, headers, series)) return nullptr;
-    if (options.seriesFound) *options.seriesFound = summaries(series);
-    const std::string& uid = options.series;
-    std::size_t pick = 0;
-    if (!uid.empty()) {
-        while (pick < series.size() && series[pick].summary.uid != uid) ++pick;
-        if (pick == series.size()) return refuse(folder + " holds no series " + uid);
-    } else if (series.size() > 1) {
-        std::string rest;
-        for (std::size_t i = 1; i < series.size(); ++i) rest += (i > 1 ? ", " : "") + describe(series[i].summary);
-        reportNotice("Notice: " + folder + " holds " + std::to_string(series.size()) + " series; read the largest, " +
-                     describe(series[0].summary) + "; the others: " + rest);
-    }
     std::vector<Source> sources;
-    for (const DicomHeader* h : series[pick].files) sources.push_back(Source{h});
-    return readStack(sources, folder);
+    if (!seriesFiles(folder, options, headers, sources)) return nullptr;
+    return readStack(sources, options, folder);
 }
 
-const Codec kDicomCodec = {FileFormat::kDicom, "DICOM", kExtensions, recognise, decode, readFile, nullptr, nullptr};
+bool readDicomFileHeader(const std::string& path, const ReadOptions& options, ImageHeader& header) {
+    std::vector<DicomHeader> headers(1);
+    std::vector<Source> sources;
+    std::string why;
+    if (isFolder(path)) {
+        headers.clear();
+        if (!seriesFiles(path, options, headers, sources)) return false;
+    } else if (!readDicomHeader(path, headers[0], why)) {
+        return refused(why);
+    } else if (!isImageFile(headers[0])) {
+        return false;
+    } else {
+        sources.push_back(Source{&headers[0]});
+    }
+    Plan plan;
+    if (!planStack(sources, path, plan)) return false;
+    describePlan(plan, header);
+    return true;
+}
+
+const Codec kDicomCodec = {FileFormat::kDicom, "DICOM", kExtensions, recognise, decode, nullptr, nullptr, nullptr,
+                           readSlab};
 
 }  // namespace KVEL

@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <new>
-#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -72,15 +72,46 @@ auto withoutThrowing(const std::string& name, Call call) -> decltype(call()) {
     }
 }
 
-bool isFolder(const char* path) {
-    struct stat info;
-    return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 Image* decodeWith(const Codec& codec, const unsigned char* bytes, std::size_t size, const std::string& name) {
     Image* image = codec.decode(bytes, size, name);
     if (!image && *lastError() == '\0') reportFailure("Error: cannot read " + std::string(codec.name) + " file " + name);
     return image;
+}
+
+// The image in a file or folder: the slices the options ask for when the
+// format reads them alone (sliced), else the whole image.
+Image* readFileOrFolder(const std::string& name, const ReadOptions& options, bool& sliced) {
+    sliced = true;
+    if (isFolder(name)) return readDicomFolder(name, options);
+    long long size = 0;
+    File file = openRegularFileReporting(name, size);
+    if (!file) return nullptr;
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(std::min<long long>(size, kHeadBytes)));
+    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
+        reportFailure("Error: cannot read " + name);
+        return nullptr;
+    }
+    const Codec* codec = codecOf(bytes.data(), bytes.size());
+    if (!codec) {
+        reportFailure("Error: " + name + " is not an image file of a known format");
+        return nullptr;
+    }
+    sliced = codec->readSlab != nullptr;
+    if (codec->readSlab || codec->readFile) {
+        file.reset();
+        Image* image = codec->readSlab ? codec->readSlab(name, options) : codec->readFile(name);
+        if (!image && *lastError() == '\0') reportFailure("Error: cannot read " + std::string(codec->name) + " file " + name);
+        return image;
+    }
+    // The file's size backs this allocation; decoders check the rest.
+    const std::size_t head = bytes.size();
+    bytes.resize(static_cast<std::size_t>(size));
+    if (std::fread(bytes.data() + head, 1, bytes.size() - head, file.get()) != bytes.size() - head) {
+        reportFailure("Error: cannot read " + name);
+        return nullptr;
+    }
+    file.reset();
+    return decodeWith(*codec, bytes.data(), bytes.size(), name);
 }
 
 }  // namespace
@@ -128,39 +159,12 @@ Image* readImage(const char* path, const ReadOptions& options) {
     }
     const std::string name(path);
     return withoutThrowing(name, [&]() -> Image* {
-        if (isFolder(path)) return readDicomFolder(name, options);
-        long long size = 0;
-        std::string why;
-        File file = openRegularFile(name, size, why);
-        if (!file) {
-            reportFailure("Error: " + why);
-            return nullptr;
-        }
-        std::vector<unsigned char> bytes(static_cast<std::size_t>(std::min<long long>(size, kHeadBytes)));
-        if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-            reportFailure("Error: cannot read " + name);
-            return nullptr;
-        }
-        const Codec* codec = codecOf(bytes.data(), bytes.size());
-        if (!codec) {
-            reportFailure("Error: " + name + " is not an image file of a known format");
-            return nullptr;
-        }
-        if (codec->readFile) {
-            file.reset();
-            Image* image = codec->readFile(name);
-            if (!image && *lastError() == '\0') reportFailure("Error: cannot read " + std::string(codec->name) + " file " + name);
-            return image;
-        }
-        // The file's size backs this allocation; decoders check the rest.
-        const std::size_t head = bytes.size();
-        bytes.resize(static_cast<std::size_t>(size));
-        if (std::fread(bytes.data() + head, 1, bytes.size() - head, file.get()) != bytes.size() - head) {
-            reportFailure("Error: cannot read " + name);
-            return nullptr;
-        }
-        file.reset();
-        return decodeWith(*codec, bytes.data(), bytes.size(), name);
+        bool sliced = false;
+        std::unique_ptr<Image> image(readFileOrFolder(name, options, sliced));
+        int first = 0, count = 0;
+        if (!image || sliced || isWholeSlab(options)) return image.release();
+        if (!slabWithin(options, image->m_dim[2], name, first, count)) return nullptr;
+        return cutSlab(*image, first, count);
     });
 }
 

@@ -1,6 +1,6 @@
 // What a file holds without reading its elements, where the format allows:
-// the MetaImage and NIfTI readers stop after their checks; other formats are
-// decoded whole.
+// the MetaImage, NIfTI, NRRD, TIFF and DICOM readers stop after their
+// headers (TIFF's page directories); other formats are decoded whole.
 #include "imagelib/image_file.h"
 
 #include "imagelib/space.h"
@@ -38,7 +38,10 @@ int readHeader(const char* path, ImageHeader& header, const ReadOptions& options
     try {
         if (header.format == FileFormat::kMetaImage) return readMetaImageHeader(path, header) ? 0 : 1;
         if (header.format == FileFormat::kNifti) return readNiftiFileHeader(path, header) ? 0 : 1;
-        std::unique_ptr<Image> image(readImage(path, options));
+        if (header.format == FileFormat::kNrrd) return readNrrdFileHeader(path, header) ? 0 : 1;
+        if (header.format == FileFormat::kTiff) return readTiffFileHeader(path, header) ? 0 : 1;
+        if (header.format == FileFormat::kDicom) return readDicomFileHeader(path, options, header) ? 0 : 1;
+        std::unique_ptr<Image> image(readImage(path));
         if (!image) return 1;
         describeImage(*image, header);
         return 0;

@@ -203,6 +203,6 @@ bool encode(std::FILE* out, Image& image, const WriteOptions& options, const std
 
 }  // namespace
 
-const Codec kJpegCodec = {FileFormat::kJpeg, "JPEG", kExtensions, recognise, decode, nullptr, encode, nullptr};
+const Codec kJpegCodec = {FileFormat::kJpeg, "JPEG", kExtensions, recognise, decode, nullptr, encode, nullptr, nullptr};
 
 }  // namespace KVEL

@@ -208,12 +208,8 @@ bool endsWith(const std::string& s, const std::string& suffix) {
 Image* readFile(const std::string& name, ImageHeader* described) {
     return withoutThrowing([&]() -> Image* {
         long long size = 0;
-        std::string why;
-        File file = openRegularFile(name, size, why);
-        if (!file) {
-            reportFailure("Error: cannot read MetaImage header " + name);
-            return nullptr;
-        }
+        File file = openRegularFileReporting(name, size, "Error: cannot read MetaImage header " + name);
+        if (!file) return nullptr;
         ByteSource source(file.get(), size);
         return readImage(source, name, true, nullptr, described);
     });

@@ -40,6 +40,6 @@ int writeFile(const std::string& path, Image& image, const WriteOptions& options
 }  // namespace
 
 const Codec kMetaImageCodec = {FileFormat::kMetaImage, "MetaImage", kExtensions, recognise, decode, readFile, nullptr,
-                               writeFile};
+                               writeFile, nullptr};
 
 }  // namespace KVEL

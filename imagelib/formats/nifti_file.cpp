@@ -283,11 +283,8 @@ bool readDataFile(const std::string& path, std::vector<unsigned char>& bytes, st
 
 Image* readFile(const std::string& path) {
     std::vector<unsigned char> bytes;
+    if (!readWholeFileReporting(path, bytes)) return nullptr;
     std::string why;
-    if (!readWholeFile(path, bytes, why)) {
-        reportFailure("Error: " + why);
-        return nullptr;
-    }
     Input header(bytes.data(), bytes.size());
     NiftiHeader h;
     std::size_t headerSize;
@@ -410,6 +407,6 @@ bool readNiftiFileHeader(const std::string& path, ImageHeader& described) {
     return true;
 }
 
-const Codec kNiftiCodec = {FileFormat::kNifti, "NIfTI", kExtensions, recognise, decode, readFile, encode, nullptr};
+const Codec kNiftiCodec = {FileFormat::kNifti, "NIfTI", kExtensions, recognise, decode, readFile, encode, nullptr, nullptr};
 
 }  // namespace KVEL

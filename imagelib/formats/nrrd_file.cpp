@@ -12,7 +12,9 @@
 #include "imagelib/detail/zlib_stream.h"
 #include "imagelib/formats/codecs.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -93,6 +95,21 @@ bool layoutOf(const NrrdHeader& h, Layout& l, std::string& why) {
     return splitAxes(steps, l.spacing, l.direction, why);
 }
 
+// Bytes per element of the header's type; 0 for none.
+std::size_t elementBytesOf(int glType) {
+    std::unique_ptr<Image> image(createImage(glType));
+    std::size_t bytes = 0;
+    withTypedImage(image.get(), [&](auto& typed) { bytes = sizeof(*typed.m_data); });
+    return bytes;
+}
+
+void placeImage(const NrrdHeader& h, const Layout& l, Image& image) {
+    image.setSpacing(static_cast<float>(l.spacing[0]), static_cast<float>(l.spacing[1]), static_cast<float>(l.spacing[2]),
+                     static_cast<float>(l.frameStep));
+    for (int i = 0; i < 3; ++i) image.m_position[i] = static_cast<float>(h.origin[i]);
+    setDirection(image, l.direction);
+}
+
 // The data's bytes, from the header's own bytes or its data file.
 Image* decodeWith(const unsigned char* bytes, std::size_t size, const std::string& name, const std::string* folder) {
     NrrdHeader h;
@@ -101,8 +118,7 @@ Image* decodeWith(const unsigned char* bytes, std::size_t size, const std::strin
     Layout l;
     if (!parseNrrdHeader(bytes, size, h, headerBytes, why) || !layoutOf(h, l, why)) return refuse(name, why);
     std::unique_ptr<Image> image(createImage(h.glType));
-    std::size_t elementBytes = 0;
-    withTypedImage(image.get(), [&](auto& typed) { elementBytes = sizeof(*typed.m_data); });
+    const std::size_t elementBytes = elementBytesOf(h.glType);
     if (elementBytes > 1 && !h.hasEndian) return refuse(name, "no endian for elements of several bytes");
     long long elements = l.channels;
     for (int d : l.dims) {
@@ -153,10 +169,7 @@ Image* decodeWith(const unsigned char* bytes, std::size_t size, const std::strin
         std::memcpy(out, data + skip, imageBytes);
     }
     if (elementBytes > 1 && h.bigEndian != bigEndianMachine()) image->swapByteOrder();
-    image->setSpacing(static_cast<float>(l.spacing[0]), static_cast<float>(l.spacing[1]),
-                      static_cast<float>(l.spacing[2]), static_cast<float>(l.frameStep));
-    for (int i = 0; i < 3; ++i) image->m_position[i] = static_cast<float>(h.origin[i]);
-    setDirection(*image, l.direction);
+    placeImage(h, l, *image);
     image->computeRange();
     return image.release();
 }
@@ -169,11 +182,7 @@ Image* decode(const unsigned char* bytes, std::size_t size, const std::string& n
 
 Image* readFile(const std::string& path) {
     std::vector<unsigned char> bytes;
-    std::string why;
-    if (!readWholeFile(path, bytes, why)) {
-        reportFailure("Error: " + why);
-        return nullptr;
-    }
+    if (!readWholeFileReporting(path, bytes)) return nullptr;
     const std::string folder = pathPart(path, true);
     return decodeWith(bytes.data(), bytes.size(), path, &folder);
 }
@@ -230,8 +239,83 @@ bool encode(std::FILE* file, Image& image, const WriteOptions& options, const st
     return written;
 }
 
+// Beyond this a header is taken to have no end: the rest would be data.
+constexpr std::size_t kMaxHeaderBytes = 1 << 20;
+
+// Where raw elements lie in one piece: the file after its header, or the
+// data file a detached header names, past its byte skip. False (nothing to
+// map) for gzip data and line skips; false with why set when the file
+// cannot hold the elements.
+bool rawData(const NrrdHeader& h, const std::string& path, long long size, long long headerBytes,
+             unsigned long long bytes, ImageHeader& described, std::string& why) {
+    if (h.gzip || h.lineSkip > 0) return false;
+    std::string dataPath = path;
+    long long offset = headerBytes;
+    if (!h.dataFile.empty()) {
+        const std::string folder = pathPart(path, true);
+        if (!staysInsideFolder(folder, h.dataFile)) {
+            why = "the data file " + h.dataFile + " lies outside the header's folder";
+            return false;
+        }
+        dataPath = folder + "/" + h.dataFile;
+        if (!openRegularFile(dataPath, size, why)) return false;
+        offset = 0;
+    }
+    // A byte skip of -1 puts the elements at the end.
+    const long long available = size - offset, need = static_cast<long long>(bytes);
+    const long long skip = h.byteSkip >= 0 ? h.byteSkip : available - need;
+    if (skip < 0 || skip > available || need > available - skip) {
+        why = "the header claims " + std::to_string(bytes) + " bytes of data, which the " + std::to_string(available) +
+              " bytes of " + dataPath + " cannot hold";
+        return false;
+    }
+    described.dataFile = dataPath;
+    described.dataOffset = offset + skip;
+    described.bigEndian = h.bigEndian;
+    return true;
+}
+
 }  // namespace
 
-const Codec kNrrdCodec = {FileFormat::kNrrd, "NRRD", kExtensions, recognise, decode, readFile, encode, nullptr};
+bool readNrrdFileHeader(const std::string& path, ImageHeader& described) {
+    long long size = 0;
+    std::string why;
+    const auto fail = [&](const std::string& reason) { return refuse(path, reason) != nullptr; };
+    File file = openRegularFileReporting(path, size);
+    if (!file) return false;
+    std::vector<unsigned char> head(static_cast<std::size_t>(std::min<long long>(size, kMaxHeaderBytes)));
+    if (std::fread(head.data(), 1, head.size(), file.get()) != head.size()) {
+        reportFailure("Error: cannot read " + path);
+        return false;
+    }
+    // A part of the file ends at its last whole line.
+    const bool whole = static_cast<long long>(head.size()) == size;
+    std::size_t text = head.size();
+    while (!whole && text > 0 && head[text - 1] != '\n') --text;
+    NrrdHeader h;
+    std::size_t headerBytes = 0;
+    Layout l;
+    if (!parseNrrdHeader(head.data(), text, h, headerBytes, why) || !layoutOf(h, l, why)) return fail(why);
+    if (!whole && headerBytes >= text) return fail("a header longer than " + std::to_string(kMaxHeaderBytes) + " bytes");
+    const std::size_t elementBytes = elementBytesOf(h.glType);
+    if (elementBytes > 1 && !h.hasEndian) return fail("no endian for elements of several bytes");
+    long long elements = l.channels;
+    for (int d : l.dims) {
+        if (elements > kMaxDescribedElements / d) return fail("more than 2^48 elements");
+        elements *= d;
+    }
+    std::unique_ptr<Image> image(createImage(h.glType));
+    placeImage(h, l, *image);
+    describeImage(*image, described);
+    for (int i = 0; i < 4; ++i) described.dim[i] = l.dims[i];
+    described.channels = l.channels;
+    const auto bytes = static_cast<unsigned long long>(elements) * elementBytes;
+    if (!rawData(h, path, size, static_cast<long long>(headerBytes), bytes, described, why) && !why.empty()) {
+        return fail(why);
+    }
+    return true;
+}
+
+const Codec kNrrdCodec = {FileFormat::kNrrd, "NRRD", kExtensions, recognise, decode, readFile, encode, nullptr, nullptr};
 
 }  // namespace KVEL

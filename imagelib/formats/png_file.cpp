@@ -186,6 +186,6 @@ bool encode(std::FILE* out, Image& image, const WriteOptions&, const std::string
 
 }  // namespace
 
-const Codec kPngCodec = {FileFormat::kPng, "PNG", kExtensions, recognise, decode, nullptr, encode, nullptr};
+const Codec kPngCodec = {FileFormat::kPng, "PNG", kExtensions, recognise, decode, nullptr, encode, nullptr, nullptr};
 
 }  // namespace KVEL

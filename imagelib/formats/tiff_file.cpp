@@ -3,10 +3,13 @@
 // palettes are applied and min-is-white inverted, so a picture reads as from
 // every other format. Written one page per slice (tiff_write.cpp).
 #include "imagelib/formats/codecs.h"
+#include "imagelib/detail/byte_source.h"
 #include "imagelib/detail/element_types.h"
 #include "imagelib/detail/messages.h"
 #include "imagelib/detail/tiff_client.h"
 #include "imagelib/detail/zlib_stream.h"
+
+#include <kvel/space.h>
 
 #include <algorithm>
 #include <climits>
@@ -234,21 +237,21 @@ Image* refuse(const std::string& name, const std::string& why) {
     return nullptr;
 }
 
+// The reason, with what libtiff said.
+Image* refuseSaying(const TiffClient& client, const std::string& name, const std::string& what) {
+    return refuse(name, what + (client.error.empty() ? "" : " (libtiff: " + client.error + ")"));
+}
+
 // The bytes a page's stored data must at least take.
 unsigned long long leastStored(const Page& p) {
     const unsigned long long decoded = static_cast<unsigned long long>(p.width) * p.height * p.samples * (p.bits / 8);
     return decoded / static_cast<unsigned long long>(maxRatio(p.compression));
 }
 
-Image* decode(const unsigned char* bytes, std::size_t size, const std::string& name) {
-    TiffClient client;
-    Tiff tif = openTiffBytes(client, bytes, size, static_cast<tmsize_t>(size) + kLibtiffAllocation);
-    const auto libtiffSays = [&](const std::string& what) {
-        return refuse(name, what + (client.error.empty() ? "" : " (libtiff: " + client.error + ")"));
-    };
-    if (!tif) return libtiffSays("libtiff cannot open it");
-    Page first;
-    const std::string why = readPage(tif.get(), first);
+// The first page's layout and how many pages stack with it, at most limit
+// elements in all; false with the reason reported.
+bool countPages(TIFF* tif, std::size_t size, long long limit, const std::string& name, Page& first, int& count) {
+    const std::string why = readPage(tif, first);
     if (!why.empty()) return refuse(name, why);
     // Pages stack while they have the first one's shape; a file with pages of
     // other shapes gives its first page.
@@ -256,20 +259,22 @@ Image* decode(const unsigned char* bytes, std::size_t size, const std::string& n
     long long pages = 1;
     unsigned long long stored = 0, least = leastStored(first);
     const char* const bomb = "a page stores more deflated bytes than its data could take";
-    if (!addStoredBytes(tif.get(), first, size, stored)) return refuse(name, bomb);
-    while (TIFFReadDirectory(tif.get())) {
+    if (!addStoredBytes(tif, first, size, stored)) return refuse(name, bomb);
+    while (TIFFReadDirectory(tif)) {
         Page p;
-        if (!readPage(tif.get(), p).empty() || p != first) {
+        if (!readPage(tif, p).empty() || p != first) {
             reportNotice("Warning: " + name + " holds pages of other shapes; only the first is read");
             pages = 1;
-            TIFFSetDirectory(tif.get(), 0);
+            TIFFSetDirectory(tif, 0);
             stored = 0;
-            addStoredBytes(tif.get(), first, size, stored);
+            addStoredBytes(tif, first, size, stored);
             least = leastStored(first);
             break;
         }
-        if (++pages * pageElements > INT_MAX) return refuse(name, "more than 2^31 - 1 elements");
-        if (!addStoredBytes(tif.get(), p, size, stored)) return refuse(name, bomb);
+        if (++pages * pageElements > limit || pages > INT_MAX) {
+            return refuse(name, "more than " + std::to_string(limit) + " elements");
+        }
+        if (!addStoredBytes(tif, p, size, stored)) return refuse(name, bomb);
         least += leastStored(p);
     }
     // Before anything is allocated: the stored bytes must be able to hold the pages.
@@ -278,8 +283,33 @@ Image* decode(const unsigned char* bytes, std::size_t size, const std::string& n
         return refuse(name, std::to_string(stored) + " stored bytes cannot hold " + std::to_string(pages) +
                                 " page(s) of " + std::to_string(first.width) + " x " + std::to_string(first.height));
     }
+    count = static_cast<int>(pages);
+    return true;
+}
+
+// Spacing from the first page's tags; position at slice `from` of the stack.
+void placeImage(TIFF* tif, int from, Image& image) {
+    TIFFSetDirectory(tif, 0);
+    image.setSpacing(spacingOf(tif, TIFFTAG_XRESOLUTION), spacingOf(tif, TIFFTAG_YRESOLUTION), 1, 1);
+    const Vec3 corner = physicalPoint(image, {0, 0, static_cast<double>(from)});
+    for (int i = 0; i < 3; ++i) image.m_position[i] = static_cast<float>(corner[i]);
+}
+
+// The pages the options ask for, of a file of size bytes open in tif.
+Image* readPages(TIFF* tif, const TiffClient& client, std::size_t size, const ReadOptions& options,
+                 const std::string& name) {
+    const auto libtiffSays = [&](const std::string& what) { return refuseSaying(client, name, what); };
+    Page first;
+    int pages = 0, from = 0, count = 0;
+    // The whole stack may be larger than an image; the pages read may not.
+    if (!countPages(tif, size, kMaxDescribedElements, name, first, pages) ||
+        !slabWithin(options, pages, name, from, count)) {
+        return nullptr;
+    }
+    const long long pageElements = static_cast<long long>(first.width) * first.height * channelsOf(first);
+    if (pageElements * count > INT_MAX) return refuse(name, "more than 2^31 - 1 elements");
     std::unique_ptr<Image> image(createImage(elementType(first)));
-    if (!image || image->init(first.width, first.height, static_cast<int>(pages), 1, channelsOf(first)) != 0) {
+    if (!image || image->init(first.width, first.height, count, 1, channelsOf(first)) != 0) {
         return refuse(name, "no memory for the image");
     }
     unsigned char* data = nullptr;
@@ -287,16 +317,16 @@ Image* decode(const unsigned char* bytes, std::size_t size, const std::string& n
     const std::size_t pageBytes = static_cast<std::size_t>(pageElements) * (first.bits / 8);
     const bool palette = first.photometric == PHOTOMETRIC_PALETTE;
     std::vector<unsigned char> indices(palette ? pageBytes / 3 : 0);
-    for (long long z = 0; z < pages; ++z) {
+    for (int z = 0; z < count; ++z) {
         Page p;
-        if (!(z == 0 ? TIFFSetDirectory(tif.get(), 0) : TIFFReadDirectory(tif.get())) || !readPage(tif.get(), p).empty()) {
-            return libtiffSays("page " + std::to_string(z) + " cannot be read");
+        const std::string page = "page " + std::to_string(from + z);
+        if (!(z == 0 ? TIFFSetDirectory(tif, static_cast<tdir_t>(from)) : TIFFReadDirectory(tif)) ||
+            !readPage(tif, p).empty()) {
+            return libtiffSays(page + " cannot be read");
         }
         unsigned char* out = data + z * pageBytes;
-        if (!decodePage(tif.get(), p, palette ? indices.data() : out)) {
-            return libtiffSays("page " + std::to_string(z) + " cannot be decoded");
-        }
-        if (palette && !applyPalette(tif.get(), indices.data(), indices.size(), out)) {
+        if (!decodePage(tif, p, palette ? indices.data() : out)) return libtiffSays(page + " cannot be decoded");
+        if (palette && !applyPalette(tif, indices.data(), indices.size(), out)) {
             return refuse(name, "a palette picture without a colour map");
         }
     }
@@ -306,14 +336,60 @@ Image* decode(const unsigned char* bytes, std::size_t size, const std::string& n
             if constexpr (std::is_integral_v<T>) invert(typed.m_data, static_cast<std::size_t>(typed.m_image_size));
         });
     }
-    TIFFSetDirectory(tif.get(), 0);
-    image->setSpacing(spacingOf(tif.get(), TIFFTAG_XRESOLUTION), spacingOf(tif.get(), TIFFTAG_YRESOLUTION), 1, 1);
+    placeImage(tif, from, *image);
     image->computeRange();
     return image.release();
 }
 
+Image* decode(const unsigned char* bytes, std::size_t size, const std::string& name) {
+    TiffClient client;
+    Tiff tif = openTiffBytes(client, bytes, size, static_cast<tmsize_t>(size) + kLibtiffAllocation);
+    if (!tif) return refuseSaying(client, name, "libtiff cannot open it");
+    return readPages(tif.get(), client, size, ReadOptions(), name);
+}
+
+// A file read in place: libtiff reads the directories and the strips it is asked for.
+struct OpenFile {
+    File file;
+    long long size = 0;
+    TiffClient client;
+    Tiff tif;
+    // False with the reason reported.
+    bool open(const std::string& path) {
+        std::string why;
+        file = openRegularFile(path, size, why);
+        if (!file) return refuse(path, why);
+        tif = openTiffFile(client, file.get(), static_cast<tmsize_t>(size) + kLibtiffAllocation);
+        return tif || refuseSaying(client, path, "libtiff cannot open it");
+    }
+};
+
+Image* readSlab(const std::string& path, const ReadOptions& options) {
+    OpenFile in;
+    if (!in.open(path)) return nullptr;
+    return readPages(in.tif.get(), in.client, static_cast<std::size_t>(in.size), options, path);
+}
+
 }  // namespace
 
-const Codec kTiffCodec = {FileFormat::kTiff, "TIFF", kExtensions, recognise, decode, nullptr, nullptr, writeTiffFile};
+bool readTiffFileHeader(const std::string& path, ImageHeader& header) {
+    OpenFile in;
+    Page first;
+    int pages = 0;
+    if (!in.open(path) ||
+        !countPages(in.tif.get(), static_cast<std::size_t>(in.size), kMaxDescribedElements, path, first, pages)) {
+        return false;
+    }
+    std::unique_ptr<Image> image(createImage(elementType(first)));
+    placeImage(in.tif.get(), 0, *image);
+    describeImage(*image, header);
+    const int dims[4] = {static_cast<int>(first.width), static_cast<int>(first.height), pages, 1};
+    for (int i = 0; i < 4; ++i) header.dim[i] = dims[i];
+    header.channels = channelsOf(first);
+    return true;
+}
+
+const Codec kTiffCodec = {FileFormat::kTiff, "TIFF", kExtensions, recognise, decode, nullptr, nullptr, writeTiffFile,
+                          readSlab};
 
 }  // namespace KVEL

@@ -13,8 +13,9 @@ to_bytes (the last two take the whole array's range first, as a Dask
 reduction). Not blockwise: edges (its hysteresis follows connected edges
 across the whole image), rigid, resample2d, rotate, pad2d, pad3d, colourmap.
 
-from_file maps raw elements of MetaImage and uncompressed NIfTI files into
-memory chunk by chunk; to_file writes a dask array chunk by chunk into a
+from_file maps raw elements of MetaImage, uncompressed NIfTI and NRRD files
+into memory chunk by chunk, reads a TIFF stack's pages and a DICOM series'
+slices chunk by chunk, and any other file whole in one task; to_file writes a dask array chunk by chunk into a
 MetaImage (.mhd + .raw) or an uncompressed .nii. Workers of a distributed
 cluster must see the same files. For Zarr use Dask's own array.to_zarr.
 """
@@ -286,24 +287,39 @@ class _RawElements:
         elements.flush()
 
 
-def _read_whole(path):
-    return _kvel.read(path).array
+def _read_whole(path, series):
+    return _kvel.read(path, series=series).array
 
 
-def from_file(path, chunks="auto"):
-    """The image in the file as a lazy dask array; its header (kvel.read_header) as array.header.
+def _read_slices(path, series, start, stop, shape):
+    """Slices start to stop - 1 in the shape of their block (kvel drops an axis of one slice)."""
+    return _kvel.read(path, series=series, slices=slice(start, stop)).array.reshape(shape)
 
-    Raw elements (MetaImage, uncompressed NIfTI) are mapped chunk by chunk; any other file is
-    read whole by the one task every chunk depends on."""
+
+def from_file(path, chunks="auto", series=""):
+    """The image in the file (or DICOM folder) as a lazy dask array; its header (kvel.read_header)
+    as array.header.
+
+    Raw elements (MetaImage, uncompressed NIfTI and NRRD) are mapped chunk by chunk; a TIFF stack's
+    pages and a DICOM series' slices are decoded by one task per block of slices, which the chunks
+    of that block share; any other file (compressed, or a single picture) is read whole by the one
+    task every chunk depends on. series picks a DICOM folder's series as for kvel.read."""
     path = os.fspath(path)
-    header = _kvel.read_header(path)
+    header = _kvel.read_header(path, series=series)
     shape, dtype = header["shape"], header["dtype"]
     if header["data_file"] is not None:
         stored = dtype.newbyteorder(header["byte_order"])
         source = _RawElements(header["data_file"], stored, shape, header["offset"])
         array = da.from_array(source, chunks=chunks, meta=np.empty((0,) * len(shape), dtype))
+    elif header["format"] in ("TIFF", "DICOM") and len(header["spacing"]) == 3:
+        # Slices lead the array (no frames): each block of them is read alone.
+        chunks = da.core.normalize_chunks(chunks, shape, dtype=dtype)
+        starts = np.cumsum((0,) + chunks[0])
+        slabs = [da.from_delayed(dask.delayed(_read_slices)(path, series, int(a), int(b), (int(b - a),) + shape[1:]),
+                                 shape=(int(b - a),) + shape[1:], dtype=dtype) for a, b in zip(starts, starts[1:])]
+        array = da.concatenate(slabs, axis=0).rechunk(chunks)
     else:
-        whole = da.from_delayed(dask.delayed(_read_whole)(path), shape=shape, dtype=dtype)
+        whole = da.from_delayed(dask.delayed(_read_whole)(path, series), shape=shape, dtype=dtype)
         array = whole.rechunk(da.core.normalize_chunks(chunks, shape, dtype=dtype))
     array.header = header
     return array

@@ -1,5 +1,7 @@
 # kvel.dask against the in-memory operations: equal bits for any chunking, on
-# threads and on a two-process cluster; files mapped and written chunk by chunk.
+# threads and on a two-process cluster; files mapped, read slab by slab and
+# written chunk by chunk.
+import importlib.util
 import os
 import sys
 
@@ -7,7 +9,9 @@ import dask
 import dask.array as da
 import nibabel
 import numpy as np
+import pydicom
 import pytest
+import tifffile
 from distributed import Client, LocalCluster
 
 import kvel
@@ -103,25 +107,104 @@ def test_no_overlap_rule_refuses_what_cannot_run_blockwise():
     assert not hasattr(kd, "edges")
 
 
-def test_raw_files_map_chunk_by_chunk_and_read_equal(tmp_path):
+def dicom_fixtures():
+    spec = importlib.util.spec_from_file_location(
+        "dicom_fixtures", os.path.join(os.path.dirname(__file__), "..", "imagelib", "dicom_fixtures.py"))
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def nrrd_header(values, endian, extra=""):
+    return (f"NRRD0004\ntype: {values.dtype.name}\ndimension: 3\nsizes: {' '.join(map(str, values.shape[::-1]))}\n"
+            f"endian: {endian}\nencoding: raw\nspace: left-posterior-superior\nspace origin: (1,2,3)\n{extra}")
+
+
+def stack_files(folder, values):
+    """One volume in every format from_file reads, written by the library or as other programs
+    write them; for each, whether read_header names its elements for mapping."""
+    kvel.write(folder / "v.mhd", values, spacing=(0.5, 0.25, 2), position=(1, 2, 3))
+    kvel.write(folder / "v.nii", values)
+    kvel.write(folder / "v.nii.gz", values)
+    kvel.write(folder / "gzip.nrrd", values)
+    (folder / "raw.nrrd").write_bytes(nrrd_header(values, "little").encode() + b"\n" + values.astype("<i2").tobytes())
+    (folder / "d.raw").write_bytes(b"skip" + values.astype(">i2").tobytes())
+    (folder / "d.nhdr").write_text(nrrd_header(values, "big", "byte skip: 4\ndata file: d.raw\n"))
+    (folder / "lines.raw").write_bytes(b"a line\n" + values.astype("<i2").tobytes())
+    (folder / "lines.nhdr").write_text(nrrd_header(values, "little", "line skip: 1\ndata file: lines.raw\n"))
+    tifffile.imwrite(folder / "strips.tif", values, photometric="minisblack", rowsperstrip=3)
+    tifffile.imwrite(folder / "tiles.tif", values, photometric="minisblack", tile=(16, 16), compression="zlib")
+    dicom = dicom_fixtures()
+    dicom.series(str(folder / "series"), 7, dicom.AXIAL, slope=1, intercept=-1024, bits_stored=12)
+    dicom.series(str(folder / "oblique"), 5, dicom.oblique(), kind="u1")
+    return {"v.mhd": True, "v.nii": True, "v.nii.gz": False, "gzip.nrrd": False, "raw.nrrd": True, "d.nhdr": True,
+            "lines.nhdr": False, "strips.tif": False, "tiles.tif": False, "series": False, "oblique": False}
+
+
+def test_every_format_reads_chunk_by_chunk_as_kvel_reads_it_whole(tmp_path):
     values = sample((7, 9, 11), np.int16, seed=4)
-    kvel.write(tmp_path / "v.mhd", values, spacing=(0.5, 0.25, 2), position=(1, 2, 3))
-    kvel.write(tmp_path / "v.nii", values)
-    kvel.write(tmp_path / "v.nii.gz", values)
-    for name, mapped in [("v.mhd", True), ("v.nii", True), ("v.nii.gz", False)]:
-        header = kvel.read_header(tmp_path / name)
-        assert (header["data_file"] is not None) == mapped
-        assert header["shape"] == values.shape and header["dtype"] == values.dtype
-        array = kd.from_file(tmp_path / name, chunks=(2, 4, 5))
-        assert same_bits(array.compute(), values) and array.chunks[0] == (2, 2, 2, 1)
+    rng = np.random.default_rng(8)
+    for name, mapped in stack_files(tmp_path, values).items():
+        path = tmp_path / name
+        whole = kvel.read(path)
+        header = kvel.read_header(path)
+        assert (header["data_file"] is not None) == mapped, name
+        assert header["shape"] == whole.array.shape and header["dtype"] == whole.array.dtype, name
+        assert header["spacing"] == whole.spacing and header["position"] == whole.position, name
+        for _ in range(3):
+            chunks = tuple(int(rng.integers(1, n + 1)) for n in whole.array.shape)
+            array = kd.from_file(path, chunks=chunks)
+            assert array.chunks[0][0] == chunks[0] and array.header == header
+            assert same_bits(array.compute(), whole.array), (name, chunks)
+    assert same_bits(kvel.read(tmp_path / "strips.tif").array, values)
     assert kvel.read_header(tmp_path / "v.mhd")["spacing"] == (0.5, 0.25, 2.0)
-    assert kvel.read_header(tmp_path / "v.mhd")["position"] == (1.0, 2.0, 3.0)
+    assert kvel.read_header(tmp_path / "d.nhdr")["offset"] == 4
+    # Elements the file cannot hold are refused before anything maps them.
+    (tmp_path / "short.nrrd").write_bytes((tmp_path / "raw.nrrd").read_bytes()[:-2])
+    with pytest.raises(kvel.Error, match="cannot hold"):
+        kvel.read_header(tmp_path / "short.nrrd")
     # Big-endian elements, as another writer may leave them.
     values.astype(">i2").tofile(tmp_path / "b.raw")
     (tmp_path / "b.mhd").write_text("NDims = 3\nDimSize = 11 9 7\nBinaryDataByteOrderMSB = True\n"
                                     "ElementType = MET_SHORT\nElementDataFile = b.raw\n")
     assert kvel.read_header(tmp_path / "b.mhd")["byte_order"] == ">"
     assert same_bits(kd.from_file(tmp_path / "b.mhd", chunks=3).compute(), values)
+
+
+def test_a_chunk_of_slices_reads_only_its_own_pages_and_files(tmp_path):
+    values = sample((5, 16, 16), np.uint16, seed=6)
+    tifffile.imwrite(tmp_path / "s.tif", values, photometric="minisblack", compression="zlib")
+    with tifffile.TiffFile(tmp_path / "s.tif") as tif:
+        offset, count = tif.pages[-1].dataoffsets[0], tif.pages[-1].databytecounts[0]
+    with open(tmp_path / "s.tif", "r+b") as f:  # the last page's deflated strip, damaged
+        f.seek(offset)
+        f.write(b"\xff" * count)
+    array = kd.from_file(tmp_path / "s.tif", chunks=(2, 8, 16))
+    assert same_bits(array[:4].compute(), values[:4])
+    with pytest.raises(kvel.Error, match="page 4"):
+        array[4:].compute()
+    dicom = dicom_fixtures()
+    dicom.series(str(tmp_path / "series"), 4, dicom.AXIAL)
+    array = kd.from_file(tmp_path / "series", chunks=(1, 20, 24))
+    expected = kvel.read(tmp_path / "series").array
+    files = sorted((tmp_path / "series").iterdir(), key=lambda p: pydicom.dcmread(p).ImagePositionPatient[2])
+    files[-1].write_bytes(files[-1].read_bytes()[:-100])  # the last slice's file, cut short
+    assert same_bits(array[:3].compute(), expected[:3])
+    with pytest.raises(kvel.Error):
+        array[3:].compute()
+
+
+def test_slices_name_a_range_of_the_stack_and_nothing_else(tmp_path):
+    dicom = dicom_fixtures()
+    dicom.series(str(tmp_path), 6, dicom.oblique(), slope=0.5, intercept=3)
+    whole = kvel.read(tmp_path).array
+    assert same_bits(kvel.read(tmp_path, slices=slice(4, None)).array, whole[4:])
+    assert same_bits(kvel.read(tmp_path, slices=slice(None, 2)).array, whole[:2])
+    with pytest.raises(kvel.Error, match="not among them"):
+        kvel.read(tmp_path, slices=slice(3, 9))
+    for wrong in (slice(-2, None), slice(0, 4, 2), slice(3, 3)):
+        with pytest.raises(ValueError):
+            kvel.read(tmp_path, slices=wrong)
 
 
 def test_header_of_a_volume_larger_than_an_image_holds(tmp_path):

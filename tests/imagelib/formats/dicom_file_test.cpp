@@ -3,6 +3,7 @@
 #include "imagelib/errors.h"
 #include "imagelib/image_file.h"
 #include "imagelib/space.h"
+#include "slab_check.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -98,6 +99,17 @@ TEST_F(DicomFiles, EveryCaseLiesWherePydicomPlacesItOrIsRefusedForItsReason) {
         EXPECT_EQ(misplaced + wrong, 0);
     }
     EXPECT_EQ(cases, 17);
+}
+
+TEST_F(DicomFiles, EverySlabOfEverySeriesIsItsPartOfTheWholeRead) {
+    std::ifstream manifest(path("manifest.txt"));
+    std::string name, kind;
+    while (manifest >> name >> kind) {
+        if (kind != "refused") slabtest::expectSlabsAreTheirPartOfTheWhole(path(name));
+    }
+    const std::vector<KVEL::DicomSeries> series = KVEL::listDicomSeries(path("axial").c_str());
+    ASSERT_EQ(series.size(), 2u);
+    slabtest::expectSlabsAreTheirPartOfTheWhole(path("axial"), series[1].uid);
 }
 
 TEST_F(DicomFiles, AFolderListsEverySeriesAndReadsTheOnePicked) {

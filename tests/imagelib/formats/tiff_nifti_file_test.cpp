@@ -3,6 +3,7 @@
 #include "imagelib/errors.h"
 #include "imagelib/image_file.h"
 
+#include "slab_check.h"
 #include "random_image.h"
 #include "../support/temp_dir.h"
 
@@ -157,6 +158,12 @@ TEST_F(VolumeFiles, OtherProgramsFilesReadElementForElementFromTheFileAndFromMem
         ASSERT_TRUE(fromMemory) << KVEL::lastError();
         expectMatches(*fromMemory, e, expected);
     }
+}
+
+TEST_F(VolumeFiles, EverySlabOfOtherProgramsFilesIsItsPartOfTheWholeRead) {
+    if (!haveFixtureTools()) GTEST_SKIP() << "needs Debian's python3-tifffile, python3-nibabel and python3-pil";
+    ASSERT_EQ(std::system((kPython + " " + kFixtures + " write " + dir_.string()).c_str()), 0);
+    for (const Expected& e : readManifest(path("manifest.txt"))) slabtest::expectSlabsAreTheirPartOfTheWhole(path(e.name));
 }
 
 // Images of every element type with spacing and position, as the library writes them.
