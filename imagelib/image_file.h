@@ -41,15 +41,15 @@ struct ReadOptions {
     // The SeriesInstanceUID to read from a DICOM folder; empty: the series
     // with the most slices (a notice names the others).
     std::string series;
-    // When set, receives every image series of a DICOM folder read, as
-    // listDicomSeries has them, from the same scan of the folder.
-    std::vector<DicomSeries>* seriesFound = nullptr;
     // The z slices firstSlice to firstSlice + sliceCount - 1 of every frame;
     // a count of -1: to the last. Position moves to the first slice read.
     // TIFF pages and DICOM slices outside them are not decoded; other
     // formats are decoded whole and cut.
     int firstSlice = 0;
     int sliceCount = -1;
+    // When set, receives every image series of a DICOM folder read, as
+    // listDicomSeries has them, from the same scan of the folder.
+    std::vector<DicomSeries>* seriesFound = nullptr;
 };
 
 // A new image (owned by the caller) or null, with the reason in lastError().

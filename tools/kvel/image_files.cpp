@@ -33,7 +33,7 @@ std::unique_ptr<KVEL::Image> readImage(const std::string& path, const std::strin
         throw Failure(path + ": " + std::strerror(errno));
     }
     std::vector<KVEL::DicomSeries> found;
-    std::unique_ptr<KVEL::Image> image(KVEL::readImage(path.c_str(), KVEL::ReadOptions{series, &found}));
+    std::unique_ptr<KVEL::Image> image(KVEL::readImage(path.c_str(), KVEL::ReadOptions{series, 0, -1, &found}));
     if (!image) throw Failure(path + ": " + kvelops::libraryReason("not an image file this tool can read"));
     if (series.empty() && found.size() > 1) {
         std::cerr << "kvel: " << path << " holds " << found.size() << " series; read the largest (kvel info " << path

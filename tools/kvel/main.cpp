@@ -58,7 +58,7 @@ int info(std::vector<std::string> files) {
     for (std::size_t i = 0; i < files.size(); ++i) {
         KVEL::ImageHeader header;
         std::vector<KVEL::DicomSeries> found;
-        if (KVEL::readHeader(files[i].c_str(), header, KVEL::ReadOptions{series, &found}) != 0) {
+        if (KVEL::readHeader(files[i].c_str(), header, KVEL::ReadOptions{series, 0, -1, &found}) != 0) {
             throw Failure(files[i] + ": " + kvelops::libraryReason("not an image file KVEL can read"));
         }
         long long elements = header.channels;
