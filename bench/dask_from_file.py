@@ -8,7 +8,6 @@ resident memory.
 with PYTHONPATH=build/python (pydicom, tifffile). DEPTH slices of 512 x 512 uint16 (default 256;
 the DICOM series has half as many)."""
 
-import importlib.util
 import os
 import subprocess
 import sys
@@ -38,10 +37,8 @@ print(seconds, peak / 1024)
 
 
 def write_files(folder, depth):
-    spec = importlib.util.spec_from_file_location(
-        "dicom_fixtures", os.path.join(os.path.dirname(__file__), "..", "tests", "imagelib", "dicom_fixtures.py"))
-    dicom = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(dicom)
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "imagelib"))
+    import dicom_fixtures as dicom
     values = np.random.default_rng(1).integers(0, 4096, (depth, 512, 512), dtype=np.uint16)
     tifffile.imwrite(os.path.join(folder, "stack.tif"), values, photometric="minisblack")
     tifffile.imwrite(os.path.join(folder, "deflated.tif"), values, photometric="minisblack", compression="zlib")

@@ -110,6 +110,14 @@ bool readWholeFileReporting(const std::string& path, std::vector<unsigned char>&
     return false;
 }
 
+bool readHeadReporting(std::FILE* file, const std::string& path, long long size, long long limit,
+                       std::vector<unsigned char>& bytes) {
+    bytes.resize(static_cast<std::size_t>(std::min(size, limit)));
+    if (std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size()) return true;
+    reportFailure("Error: cannot read " + path);
+    return false;
+}
+
 // A data file named by a header must lie inside the header's folder: a
 // relative name whose ".." never climbs above it, and that no link inside
 // the folder leads out of.

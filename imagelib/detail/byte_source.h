@@ -30,6 +30,9 @@ bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, s
 // refusal in its place when one is given).
 File openRegularFileReporting(const std::string& path, long long& size, const std::string& refusal = "");
 bool readWholeFileReporting(const std::string& path, std::vector<unsigned char>& bytes);
+// The first min(size, limit) bytes of a file just opened at path.
+bool readHeadReporting(std::FILE* file, const std::string& path, long long size, long long limit,
+                       std::vector<unsigned char>& bytes);
 
 // Whether a data file a header names (relative to the header's folder) lies
 // inside that folder: no absolute name, no ".." above it, no link out of it.

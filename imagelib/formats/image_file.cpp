@@ -86,11 +86,8 @@ Image* readFileOrFolder(const std::string& name, const ReadOptions& options, boo
     long long size = 0;
     File file = openRegularFileReporting(name, size);
     if (!file) return nullptr;
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(std::min<long long>(size, kHeadBytes)));
-    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-        reportFailure("Error: cannot read " + name);
-        return nullptr;
-    }
+    std::vector<unsigned char> bytes;
+    if (!readHeadReporting(file.get(), name, size, kHeadBytes, bytes)) return nullptr;
     const Codec* codec = codecOf(bytes.data(), bytes.size());
     if (!codec) {
         reportFailure("Error: " + name + " is not an image file of a known format");

@@ -283,11 +283,8 @@ bool readNrrdFileHeader(const std::string& path, ImageHeader& described) {
     const auto fail = [&](const std::string& reason) { return refuse(path, reason) != nullptr; };
     File file = openRegularFileReporting(path, size);
     if (!file) return false;
-    std::vector<unsigned char> head(static_cast<std::size_t>(std::min<long long>(size, kMaxHeaderBytes)));
-    if (std::fread(head.data(), 1, head.size(), file.get()) != head.size()) {
-        reportFailure("Error: cannot read " + path);
-        return false;
-    }
+    std::vector<unsigned char> head;
+    if (!readHeadReporting(file.get(), path, size, kMaxHeaderBytes, head)) return false;
     // A part of the file ends at its last whole line.
     const bool whole = static_cast<long long>(head.size()) == size;
     std::size_t text = head.size();

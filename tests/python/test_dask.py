@@ -1,7 +1,6 @@
 # kvel.dask against the in-memory operations: equal bits for any chunking, on
 # threads and on a two-process cluster; files mapped, read slab by slab and
 # written chunk by chunk.
-import importlib.util
 import os
 import sys
 
@@ -108,11 +107,9 @@ def test_no_overlap_rule_refuses_what_cannot_run_blockwise():
 
 
 def dicom_fixtures():
-    spec = importlib.util.spec_from_file_location(
-        "dicom_fixtures", os.path.join(os.path.dirname(__file__), "..", "imagelib", "dicom_fixtures.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "imagelib"))
+    import dicom_fixtures
+    return dicom_fixtures
 
 
 def nrrd_header(values, endian, extra=""):
