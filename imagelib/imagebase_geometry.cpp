@@ -45,11 +45,7 @@ KVEL_WIDE_LOOP static void addBlockRow(const T* __restrict row, int fx, int ch, 
     if (fx == 1) {
         for (int i = 0; i < outW * ch; ++i) finish(i, (first ? 0.0f : sums[i]) + static_cast<float>(row[i]));
     } else if (fx == 2 && ch == 1) {
-        int x = 0;
-        if constexpr (std::is_same_v<T, float>) {
-            x = addPairColumns(row, outW, first, last, {sums, out, reciprocal, divisor, powerOfTwo});
-        }
-        for (; x < outW; ++x) {
+        for (int x = 0; x < outW; ++x) {
             float sum = first ? 0.0f : sums[x];
             sum += static_cast<float>(row[2 * x]);
             sum += static_cast<float>(row[2 * x + 1]);
@@ -64,6 +60,21 @@ KVEL_WIDE_LOOP static void addBlockRow(const T* __restrict row, int fx, int ch, 
                 finish(x * ch + c, sum);
             }
         }
+    }
+}
+
+// addBlockRow for all rows of a float block two columns wide at once.
+static void addPairBlockRows(const std::vector<const float*>& rows, int outW, long long blockSize, float* out) {
+    const float divisor = static_cast<float>(blockSize), reciprocal = 1 / divisor;
+    const bool powerOfTwo = (blockSize & (blockSize - 1)) == 0;
+    int x = addPairBlocks(rows.data(), static_cast<int>(rows.size()), outW, {out, reciprocal, divisor, powerOfTwo});
+    for (; x < outW; ++x) {
+        float sum = 0.0f;
+        for (const float* row : rows) {
+            sum += row[2 * x];
+            sum += row[2 * x + 1];
+        }
+        out[x] = powerOfTwo ? sum * reciprocal : sum / divisor;
     }
 }
 
@@ -103,23 +114,33 @@ Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool toNewImage)
     const RowParts parts(static_cast<long long>(target->m_dim[3]) * outD * outH, blockSize * outRow);
     parts.forEachRange([&](long long firstRow, long long lastRow) {
         std::vector<float> sums(static_cast<std::size_t>(outRow));
+        std::vector<const T*> block(static_cast<std::size_t>(blockRows));
         for (long long r = firstRow; r < lastRow; ++r) {
             const int y = static_cast<int>(r % outH), z = static_cast<int>(r / outH % outD);
             const int t = static_cast<int>(r / outH / outD);
             T* out = target->m_data + t * target->m_frame_size + z * target->m_slice_size + y * outRow;
-            int k = 0;
+            std::size_t k = 0;
             for (int d = 0; d < ft; ++d) {
                 for (int g = 0; g < fz; ++g) {
-                    for (int b = 0; b < fy; ++b, ++k) {
-                        const T* row = m_data + (t * ft + d) * m_frame_size + (z * fz + g) * m_slice_size +
-                                       (y * fy + b) * m_stride;
-                        const bool first = k == 0, last = k == blockRows - 1;
-                        if (first && last) addBlockRow<true, true>(row, fx, ch, outW, sums.data(), blockSize, out);
-                        else if (first) addBlockRow<true, false>(row, fx, ch, outW, sums.data(), blockSize, out);
-                        else if (last) addBlockRow<false, true>(row, fx, ch, outW, sums.data(), blockSize, out);
-                        else addBlockRow<false, false>(row, fx, ch, outW, sums.data(), blockSize, out);
+                    for (int b = 0; b < fy; ++b) {
+                        block[k++] = m_data + (t * ft + d) * m_frame_size + (z * fz + g) * m_slice_size +
+                                     (y * fy + b) * m_stride;
                     }
                 }
+            }
+            if constexpr (std::is_same_v<T, float>) {
+                if (fx == 2 && ch == 1) {
+                    addPairBlockRows(block, outW, blockSize, out);
+                    continue;
+                }
+            }
+            for (k = 0; k < block.size(); ++k) {
+                const bool first = k == 0, last = k + 1 == block.size();
+                const T* row = block[k];
+                if (first && last) addBlockRow<true, true>(row, fx, ch, outW, sums.data(), blockSize, out);
+                else if (first) addBlockRow<true, false>(row, fx, ch, outW, sums.data(), blockSize, out);
+                else if (last) addBlockRow<false, true>(row, fx, ch, outW, sums.data(), blockSize, out);
+                else addBlockRow<false, false>(row, fx, ch, outW, sums.data(), blockSize, out);
             }
         }
     });

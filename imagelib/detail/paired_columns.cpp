@@ -28,21 +28,26 @@ __attribute__((target("avx2"))) inline __m256 reorder(__m256 v) {
     return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(v), _MM_SHUFFLE(3, 1, 2, 0)));
 }
 
-__attribute__((target("avx2"))) int addPairColumnsAvx2(const float* row, int columns, bool first, bool last,
-                                                 const PairSums& to) {
+// The common two-row block (kCount 2) keeps its row pointers in registers;
+// kCount 0 reads `count` rows from the array. The stores may alias anything,
+// so what the loop needs is copied out of memory first.
+template <int kCount>
+__attribute__((target("avx2"))) int addPairBlocksAvx2(const float* const* rows, int count, int columns,
+                                                const BlockMean& to) {
     const __m256 reciprocal = _mm256_set1_ps(to.reciprocal), divisor = _mm256_set1_ps(to.divisor);
+    float* const out = to.out;
+    const bool exact = to.exact;
+    const float* pair[2] = {rows[0], kCount == 2 ? rows[1] : nullptr};
     const int done = columns & ~7;
     for (int x = 0; x < done; x += 8) {
-        __m256 even, odd;
-        splitPairs(row + 2 * x, even, odd);
-        __m256 sum = first ? _mm256_setzero_ps() : _mm256_loadu_ps(to.sums + x);
-        sum = _mm256_add_ps(_mm256_add_ps(sum, even), odd);
-        if (!last) {
-            _mm256_storeu_ps(to.sums + x, sum);
-            continue;
+        __m256 sum = _mm256_setzero_ps();
+        for (int r = 0; r < (kCount ? kCount : count); ++r) {
+            __m256 even, odd;
+            splitPairs((kCount ? pair[r] : rows[r]) + 2 * x, even, odd);
+            sum = _mm256_add_ps(_mm256_add_ps(sum, even), odd);
         }
-        sum = to.exact ? _mm256_mul_ps(sum, reciprocal) : _mm256_div_ps(sum, divisor);
-        _mm256_storeu_ps(to.out + x, reorder(sum));
+        sum = exact ? _mm256_mul_ps(sum, reciprocal) : _mm256_div_ps(sum, divisor);
+        _mm256_storeu_ps(out + x, reorder(sum));
     }
     return done;
 }
@@ -67,8 +72,9 @@ __attribute__((target("avx2"))) int blendPairColumnsAvx2(const float* row, const
 
 }  // namespace
 
-int addPairColumns(const float* row, int columns, bool first, bool last, const PairSums& to) {
-    return hasAvx2() ? addPairColumnsAvx2(row, columns, first, last, to) : 0;
+int addPairBlocks(const float* const* rows, int count, int columns, const BlockMean& to) {
+    if (!hasAvx2()) return 0;
+    return count == 2 ? addPairBlocksAvx2<2>(rows, count, columns, to) : addPairBlocksAvx2<0>(rows, count, columns, to);
 }
 
 int blendPairColumns(const float* row, const float* below, const float* fx, float fy, int columns, float* out) {
@@ -77,7 +83,7 @@ int blendPairColumns(const float* row, const float* below, const float* fx, floa
 
 #else
 
-int addPairColumns(const float*, int, bool, bool, const PairSums&) { return 0; }
+int addPairBlocks(const float* const*, int, int, const BlockMean&) { return 0; }
 int blendPairColumns(const float*, const float*, const float*, float, int, float*) { return 0; }
 
 #endif

@@ -12,18 +12,17 @@
 
 namespace KVEL {
 
-// The sums of a block mean: sums[x] (0 when `first`) + row[2x] + row[2x + 1].
-// Unless `last`, they go back to sums, kept in the functions' own lane order
-// (only these functions read those columns); when `last` they are finished into
-// out[x] as sum * reciprocal when `exact` (a power-of-two block) and sum / divisor
-// otherwise.
-struct PairSums {
-    float* sums;
+// Block means two columns wide: out[x] is the sum, from 0, of rows[r][2x] and
+// rows[r][2x + 1] for r = 0 .. count - 1 in turn, times reciprocal when
+// `exact` (a power-of-two block) and divided by divisor otherwise. All rows
+// of a block are read side by side: a core reading its rows as several streams
+// at once fetches them much faster than one after another.
+struct BlockMean {
     float* out;
     float reciprocal, divisor;
     bool exact;
 };
-int addPairColumns(const float* row, int columns, bool first, bool last, const PairSums& to);
+int addPairBlocks(const float* const* rows, int count, int columns, const BlockMean& to);
 
 // Bilinear blends of corners at row[2x], row[2x + 1] and the same in `below`,
 // with x fractions fx[x] and the y fraction fy, as bilinearAt computes them.
