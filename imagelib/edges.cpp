@@ -1,7 +1,7 @@
 #include "imagelib/edges.h"
 
 #include "imagelib/detail/derivative3x3.h"
-#include "imagelib/detail/edge_direction.h"
+#include "imagelib/detail/edge_rows.h"
 #include "imagelib/detail/element_data.h"
 #include "imagelib/detail/messages.h"
 #include "imagelib/detail/simd_dispatch.h"
@@ -35,24 +35,19 @@ private:
     std::vector<V> m_rows;
 };
 
-// What the hysteresis needs to know of a suppressed value s, as bits.
-constexpr unsigned char kNotBelowLow = 1;  // !(s < low)
-constexpr unsigned char kNotBelowHigh = 2;  // s >= high
-constexpr unsigned char kAboveHigh = 4;     // s > high
-
 inline unsigned char thresholdFlags(float s, float low, float high) {
     return static_cast<unsigned char>(int{!(s < low)} * kNotBelowLow | int{s >= high} * kNotBelowHigh |
                                       int{s > high} * kAboveHigh);
 }
 
 // The row loops below are branch-free and read every neighbour
-// unconditionally, so that they vectorise; rows never overlap.
+// unconditionally, so that they vectorise; rows never overlap. Where the
+// processor has them, the vector kernels do all but the last few columns.
 
 // Step 1 for an interior row: magnitude and direction of each interior pixel.
-KVEL_AVX512_LOOP void magnitudeRow(const float* __restrict above, const float* __restrict row,
-                                 const float* __restrict below, int w, float* __restrict magnitude,
-                                 Direction* __restrict direction) {
-    for (int x = 1; x < w - 1; ++x) {
+void magnitudeRow(const float* __restrict above, const float* __restrict row, const float* __restrict below, int w,
+                  float* __restrict magnitude, Direction* __restrict direction) {
+    for (int x = 1 + magnitudeColumns(above, row, below, w, magnitude, direction); x < w - 1; ++x) {
         float alongY, alongX;
         derivativePair(above, row, below, x, alongY, alongX);
         magnitude[x] = std::sqrt(alongY * alongY + alongX * alongX);
@@ -68,10 +63,10 @@ KVEL_AVX512_LOOP void magnitudeRow(const float* __restrict above, const float* _
 
 // Step 2 for an interior row: a magnitude below either neighbour across the
 // edge becomes 0; the result is kept as its threshold flags.
-KVEL_WIDE_LOOP void suppressRow(const float* __restrict above, const float* __restrict row,
-                                const float* __restrict below, const Direction* __restrict direction, int w, float low,
-                                float high, unsigned char* __restrict flags) {
-    for (int x = 1; x < w - 1; ++x) {
+void suppressRow(const float* __restrict above, const float* __restrict row, const float* __restrict below,
+                 const Direction* __restrict direction, int w, float low, float high,
+                 unsigned char* __restrict flags) {
+    for (int x = 1 + suppressColumns(above, row, below, direction, w, low, high, flags); x < w - 1; ++x) {
         const float right = row[x + 1], left = row[x - 1];
         const float belowLeft = below[x - 1], belowMiddle = below[x], belowRight = below[x + 1];
         const float aboveLeft = above[x - 1], aboveMiddle = above[x], aboveRight = above[x + 1];

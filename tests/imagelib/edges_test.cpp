@@ -223,6 +223,21 @@ TEST(DetectEdges2D, MatchesPlainReferenceOnRandomImagesOfEveryType) {
     }
 }
 
+// Values whose sums overflow, vanish or are not numbers, scattered among
+// ordinary ones, on rows long enough for the vector columns and a remainder.
+TEST(DetectEdges2D, MatchesReferenceWithNonFiniteHugeAndTinyValues) {
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    const float special[] = {inf, -inf, nan, -0.0f, 3e38f, -3e38f, 1e-40f, -1e-45f, 1e-30f};
+    std::mt19937 random(7);
+    for (int round = 0; round < 20; ++round) {
+        auto image = picture(29, 9, [&](int, int) {
+            const unsigned pick = random() % 24;
+            return pick < 9 ? special[pick] : static_cast<float>(random() % 200);
+        });
+        for (float low : {0.5f, 20.0f}) EXPECT_EQ(edges2D(*image, low), referenceEdges2D(*image, low)) << round;
+    }
+}
+
 // Ridges whose gradient lies within rounding of a sector limit (22.5, 67.5,
 // 112.5 and 157.5 degrees) take the exact angle rule.
 TEST(DetectEdges2D, MatchesReferenceForGradientsAtSectorLimits) {
