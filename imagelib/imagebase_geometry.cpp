@@ -231,14 +231,31 @@ KVEL_WIDE_LOOP static void blendRow(const GatheredRow& upper, const GatheredRow&
     }
 }
 
-// bilinearAt for n output columns whose corners start at src + 2x (and the
-// row below, w further on).
+// One output row: the upper of its two source rows, its y fraction, and
+// where its values go.
 template <class T, class U>
-KVEL_WIDE_LOOP static void blendPairs(const T* __restrict src, int w, const float* __restrict fx, float fy, int n,
-                                      U* __restrict dst) {
+struct BlendTarget {
+    const T* upper;
+    float fy;
+    U* dst;
+};
+
+// bilinearAt for n output columns of `count` rows, each with its corners at
+// upper + 2x (and the row below, w further on).
+template <class T, class U>
+KVEL_WIDE_LOOP static void blendPairs(const BlendTarget<T, U>* rows, int count, int w, const float* __restrict fx,
+                                      int n) {
     int x = 0;
-    if constexpr (std::is_same_v<T, float> && std::is_same_v<U, float>) x = blendPairColumns(src, src + w, fx, fy, n, dst);
-    for (; x < n; ++x) dst[x] = toElement<U>(bilinearAt(src + 2 * x, 1, w, fx[x], fy));
+    if constexpr (std::is_same_v<T, float> && std::is_same_v<U, float>) {
+        PairBlend blends[2] = {};
+        for (int k = 0; k < count; ++k) blends[k] = {rows[k].upper, rows[k].upper + w, rows[k].fy, rows[k].dst};
+        x = blendPairColumns(blends, count, fx, n);
+    }
+    for (int k = 0; k < count; ++k) {
+        const T* __restrict src = rows[k].upper;
+        U* __restrict dst = rows[k].dst;
+        for (int i = x; i < n; ++i) dst[i] = toElement<U>(bilinearAt(src + 2 * i, 1, w, fx[i], rows[k].fy));
+    }
 }
 
 // Fills out (same extents as the source's resampled slices) with
@@ -262,27 +279,37 @@ static void resampleSlices(const ImageBase<T>& src, ImageBase<U>& out, float sx,
     const RowParts parts(static_cast<long long>(out.m_dim[3]) * out.m_dim[2] * outH, 6LL * outW);
     parts.forEachRange([&](long long first, long long last) {
         GatheredRow rows[2];
-        for (long long r = first; r < last; ++r) {
-            const int y = static_cast<int>(r % outH), z = static_cast<int>(r / outH % out.m_dim[2]);
-            if (y == 0) rows[0].row = rows[1].row = -1;  // a new slice
-            const float p = static_cast<float>(y) * sy;
-            const int j = truncateCoordinate(p);
-            const float fy = p - static_cast<float>(j);
-            const T* upper = src.m_data + (static_cast<std::size_t>(z) * h + j) * w;
-            if (gathers) {
-                if (rows[1].row == j) std::swap(rows[0], rows[1]);
-                if (rows[0].row != j) gatherRow(upper, column, runs, j, rows[0]);
-                if (rows[1].row != j + 1) gatherRow(upper + w, column, runs, j + 1, rows[1]);
+        for (long long r = first; r < last;) {
+            // Two rows of one slice go through the paired runs together.
+            const int y0 = static_cast<int>(r % outH), z = static_cast<int>(r / outH % out.m_dim[2]);
+            const int count = r + 1 < last && y0 + 1 < outH ? 2 : 1;
+            BlendTarget<T, U> target[2];
+            int sourceRow[2];
+            for (int k = 0; k < count; ++k) {
+                const float p = static_cast<float>(y0 + k) * sy;
+                sourceRow[k] = truncateCoordinate(p);
+                target[k] = {src.m_data + (static_cast<std::size_t>(z) * h + sourceRow[k]) * w,
+                             p - static_cast<float>(sourceRow[k]), out.m_data + (r + k) * outW};
             }
-            U* dst = out.m_data + r * outW;
             for (const ColumnRun& run : runs) {
-                if (run.paired) {
-                    blendPairs(upper + column[run.begin], w, fraction.data() + run.begin, fy, run.end - run.begin,
-                               dst + run.begin);
-                } else {
-                    blendRow(rows[0], rows[1], fraction.data(), fy, run.begin, run.end, dst);
+                if (!run.paired) continue;
+                BlendTarget<T, U> at[2];
+                for (int k = 0; k < count; ++k) {
+                    at[k] = {target[k].upper + column[run.begin], target[k].fy, target[k].dst + run.begin};
+                }
+                blendPairs(at, count, w, fraction.data() + run.begin, run.end - run.begin);
+            }
+            for (int k = 0; k < count && gathers; ++k) {
+                const int j = sourceRow[k];
+                if (y0 + k == 0) rows[0].row = rows[1].row = -1;  // a new slice
+                if (rows[1].row == j) std::swap(rows[0], rows[1]);
+                if (rows[0].row != j) gatherRow(target[k].upper, column, runs, j, rows[0]);
+                if (rows[1].row != j + 1) gatherRow(target[k].upper + w, column, runs, j + 1, rows[1]);
+                for (const ColumnRun& run : runs) {
+                    if (!run.paired) blendRow(rows[0], rows[1], fraction.data(), target[k].fy, run.begin, run.end, target[k].dst);
                 }
             }
+            r += count;
         }
     });
 }

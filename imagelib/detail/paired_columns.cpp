@@ -1,5 +1,7 @@
 #include "imagelib/detail/paired_columns.h"
 
+#include <algorithm>
+
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 #endif
@@ -52,22 +54,39 @@ __attribute__((target("avx2"))) int addPairBlocksAvx2(const float* const* rows, 
     return done;
 }
 
-__attribute__((target("avx2"))) int blendPairColumnsAvx2(const float* row, const float* below, const float* fx, float fy,
-                                                   int columns, float* out) {
-    const __m256 one = _mm256_set1_ps(1), wy = _mm256_set1_ps(fy), gy = _mm256_set1_ps(1 - fy);
-    const int done = columns & ~7;
-    for (int x = 0; x < done; x += 8) {
-        __m256 a0, a1, b0, b1;
-        splitPairs(row + 2 * x, a0, a1);
-        splitPairs(below + 2 * x, b0, b1);
-        const __m256 wx = reorder(_mm256_loadu_ps(fx + x)), gx = _mm256_sub_ps(one, wx);
-        __m256 v = _mm256_mul_ps(a0, _mm256_mul_ps(gx, gy));
-        v = _mm256_add_ps(v, _mm256_mul_ps(a1, _mm256_mul_ps(wx, gy)));
-        v = _mm256_add_ps(v, _mm256_mul_ps(b0, _mm256_mul_ps(gx, wy)));
-        v = _mm256_add_ps(v, _mm256_mul_ps(b1, _mm256_mul_ps(wx, wy)));
-        _mm256_storeu_ps(out + x, reorder(v));
+// Copied out of memory first, as above.
+template <int kRows>
+__attribute__((target("avx2"))) int blendPairColumnsAvx2(const PairBlend* rows, const float* fx, int columns) {
+    const __m256 one = _mm256_set1_ps(1);
+    const float* row[kRows];
+    const float* below[kRows];
+    float* out[kRows];
+    __m256 wy[kRows], gy[kRows];
+    for (int k = 0; k < kRows; ++k) {
+        row[k] = rows[k].row;
+        below[k] = rows[k].below;
+        out[k] = rows[k].out;
+        wy[k] = _mm256_set1_ps(rows[k].fy);
+        gy[k] = _mm256_set1_ps(1 - rows[k].fy);
     }
-    return done;
+    if (columns < 8) return 0;
+    // The last block ends at the last column, overlapping the one before:
+    // its columns get the same values again.
+    for (int block = 0; block < columns; block += 8) {
+        const int x = std::min(block, columns - 8);
+        const __m256 wx = reorder(_mm256_loadu_ps(fx + x)), gx = _mm256_sub_ps(one, wx);
+        for (int k = 0; k < kRows; ++k) {
+            __m256 a0, a1, b0, b1;
+            splitPairs(row[k] + 2 * x, a0, a1);
+            splitPairs(below[k] + 2 * x, b0, b1);
+            __m256 v = _mm256_mul_ps(a0, _mm256_mul_ps(gx, gy[k]));
+            v = _mm256_add_ps(v, _mm256_mul_ps(a1, _mm256_mul_ps(wx, gy[k])));
+            v = _mm256_add_ps(v, _mm256_mul_ps(b0, _mm256_mul_ps(gx, wy[k])));
+            v = _mm256_add_ps(v, _mm256_mul_ps(b1, _mm256_mul_ps(wx, wy[k])));
+            _mm256_storeu_ps(out[k] + x, reorder(v));
+        }
+    }
+    return columns;
 }
 
 }  // namespace
@@ -77,14 +96,15 @@ int addPairBlocks(const float* const* rows, int count, int columns, const BlockM
     return count == 2 ? addPairBlocksAvx2<2>(rows, count, columns, to) : addPairBlocksAvx2<0>(rows, count, columns, to);
 }
 
-int blendPairColumns(const float* row, const float* below, const float* fx, float fy, int columns, float* out) {
-    return hasAvx2() ? blendPairColumnsAvx2(row, below, fx, fy, columns, out) : 0;
+int blendPairColumns(const PairBlend* rows, int count, const float* fx, int columns) {
+    if (!hasAvx2()) return 0;
+    return count == 2 ? blendPairColumnsAvx2<2>(rows, fx, columns) : blendPairColumnsAvx2<1>(rows, fx, columns);
 }
 
 #else
 
 int addPairBlocks(const float* const*, int, int, const BlockMean&) { return 0; }
-int blendPairColumns(const float*, const float*, const float*, float, int, float*) { return 0; }
+int blendPairColumns(const PairBlend*, int, const float*, int) { return 0; }
 
 #endif
 

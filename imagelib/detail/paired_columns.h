@@ -7,8 +7,8 @@
 // 128-bit lane and one permute per eight results puts the lanes back in order.
 // Every lane does the same IEEE operations in the same order as the scalar
 // loop it replaces, so the results are bit for bit the same.
-// Each function returns how many leading columns it did (a multiple of 8; 0
-// on a processor without AVX2), leaving the rest to the caller's loop.
+// Each function returns how many leading columns it did (0 on a processor
+// without AVX2), leaving the rest to the caller's loop.
 
 namespace KVEL {
 
@@ -22,10 +22,21 @@ struct BlockMean {
     float reciprocal, divisor;
     bool exact;
 };
+// Does a multiple of 8 columns.
 int addPairBlocks(const float* const* rows, int count, int columns, const BlockMean& to);
 
-// Bilinear blends of corners at row[2x], row[2x + 1] and the same in `below`,
-// with x fractions fx[x] and the y fraction fy, as bilinearAt computes them.
-int blendPairColumns(const float* row, const float* below, const float* fx, float fy, int columns, float* out);
+// One output row of bilinear blends: corners at row[2x], row[2x + 1] and the
+// same in `below`, with the y fraction fy, as bilinearAt computes them.
+struct PairBlend {
+    const float* row;
+    const float* below;
+    float fy;
+    float* out;
+};
+// Blends `count` (1 or 2) output rows with x fractions fx[x]. Two rows go
+// side by side, their four source rows read as streams at once. Does all
+// columns, or none where there are fewer than 8 or no AVX2; the outputs must
+// not overlap the sources.
+int blendPairColumns(const PairBlend* rows, int count, const float* fx, int columns);
 
 }  // namespace KVEL
