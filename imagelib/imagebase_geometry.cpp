@@ -306,7 +306,8 @@ static void resampleSlices(const ImageBase<T>& src, ImageBase<U>& out, float sx,
                 if (rows[0].row != j) gatherRow(target[k].upper, column, runs, j, rows[0]);
                 if (rows[1].row != j + 1) gatherRow(target[k].upper + w, column, runs, j + 1, rows[1]);
                 for (const ColumnRun& run : runs) {
-                    if (!run.paired) blendRow(rows[0], rows[1], fraction.data(), target[k].fy, run.begin, run.end, target[k].dst);
+                    if (run.paired) continue;
+                    blendRow(rows[0], rows[1], fraction.data(), target[k].fy, run.begin, run.end, target[k].dst);
                 }
             }
             r += count;
