@@ -1,6 +1,7 @@
 #include "imagelib/edges.h"
 
 #include "imagelib/detail/derivative3x3.h"
+#include "imagelib/detail/edge_direction.h"
 #include "imagelib/detail/edge_rows.h"
 #include "imagelib/detail/element_data.h"
 #include "imagelib/detail/messages.h"

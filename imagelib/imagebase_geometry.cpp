@@ -359,8 +359,8 @@ struct BlocksDone {
 };
 
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) static BlocksDone transposeOctets(const void* buffer, int nA, int nB, void* dst,
-                                                                 std::ptrdiff_t dstStepA, bool forwards) {
+KVEL_AVX2 static BlocksDone transposeOctets(const void* buffer, int nA, int nB, void* dst, std::ptrdiff_t dstStepA,
+                                            bool forwards) {
     const float* in = static_cast<const float*>(buffer);
     float* out = static_cast<float*>(dst);
     const int octetsA = nA & ~7, octetsB = nB & ~7;
@@ -404,8 +404,7 @@ __attribute__((target("avx2"))) static BlocksDone transposeOctets(const void* bu
 template <class T>
 static BlocksDone transposeQuads(const T* buffer, int nA, int nB, T* dst, std::ptrdiff_t dstStepA, bool forwards) {
 #if defined(__x86_64__) && defined(__GNUC__)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) return transposeOctets(buffer, nA, nB, dst, dstStepA, forwards);
+    if (hasAvx2()) return transposeOctets(buffer, nA, nB, dst, dstStepA, forwards);
 #endif
 #if defined(__SSE2__)
     const int quadsA = nA & ~3, quadsB = nB & ~3;

@@ -1,5 +1,7 @@
 #include "imagelib/detail/edge_rows.h"
 
+#include "imagelib/detail/simd_dispatch.h"
+
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 #endif
@@ -9,13 +11,6 @@ namespace KVEL {
 #if defined(__x86_64__) && defined(__GNUC__)
 
 namespace {
-
-#define KVEL_AVX2 __attribute__((target("avx2")))
-
-bool hasAvx2() {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
-}
 
 // Lanes of ifTrue where the sign bit of mask is set, of ifFalse elsewhere.
 KVEL_AVX2 inline __m256 select(__m256 mask, __m256 ifTrue, __m256 ifFalse) {

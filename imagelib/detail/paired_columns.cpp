@@ -1,5 +1,7 @@
 #include "imagelib/detail/paired_columns.h"
 
+#include "imagelib/detail/simd_dispatch.h"
+
 #include <algorithm>
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -12,21 +14,16 @@ namespace KVEL {
 
 namespace {
 
-bool hasAvx2() {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
-}
-
 // Columns 2x and 2x + 1 of the 16 elements at p, as lanes (0 1 4 5 2 3 6 7)
 // of columns x .. x + 7; reorder() puts such lanes back in column order, and
 // also takes column-ordered values into that lane order.
-__attribute__((target("avx2"))) inline void splitPairs(const float* p, __m256& even, __m256& odd) {
+KVEL_AVX2 inline void splitPairs(const float* p, __m256& even, __m256& odd) {
     const __m256 a = _mm256_loadu_ps(p), b = _mm256_loadu_ps(p + 8);
     even = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
     odd = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
 }
 
-__attribute__((target("avx2"))) inline __m256 reorder(__m256 v) {
+KVEL_AVX2 inline __m256 reorder(__m256 v) {
     return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(v), _MM_SHUFFLE(3, 1, 2, 0)));
 }
 
@@ -34,8 +31,7 @@ __attribute__((target("avx2"))) inline __m256 reorder(__m256 v) {
 // kCount 0 reads `count` rows from the array. The stores may alias anything,
 // so what the loop needs is copied out of memory first.
 template <int kCount>
-__attribute__((target("avx2"))) int addPairBlocksAvx2(const float* const* rows, int count, int columns,
-                                                const BlockMean& to) {
+KVEL_AVX2 int addPairBlocksAvx2(const float* const* rows, int count, int columns, const BlockMean& to) {
     const __m256 reciprocal = _mm256_set1_ps(to.reciprocal), divisor = _mm256_set1_ps(to.divisor);
     float* const out = to.out;
     const bool exact = to.exact;
@@ -56,7 +52,7 @@ __attribute__((target("avx2"))) int addPairBlocksAvx2(const float* const* rows, 
 
 // Copied out of memory first, as above.
 template <int kRows>
-__attribute__((target("avx2"))) int blendPairColumnsAvx2(const PairBlend* rows, const float* fx, int columns) {
+KVEL_AVX2 int blendPairColumnsAvx2(const PairBlend* rows, const float* fx, int columns) {
     const __m256 one = _mm256_set1_ps(1);
     const float* row[kRows];
     const float* below[kRows];

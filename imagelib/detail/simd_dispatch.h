@@ -22,3 +22,13 @@
 #define KVEL_WIDE_LOOP
 #define KVEL_AVX512_LOOP
 #endif
+
+// Kernels written with AVX2 intrinsics carry KVEL_AVX2 and run where
+// hasAvx2() says the processor can; the caller's plain loop does the rest.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define KVEL_AVX2 __attribute__((target("avx2")))
+inline bool hasAvx2() {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+#endif
